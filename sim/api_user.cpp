@@ -1,0 +1,310 @@
+// USER32 functions of the simulated machine: window classes, windows,
+// message queues, registered messages, painting stubs and message boxes.
+// Window procedures always run on the calling thread without the kernel lock.
+#include <cstring>
+
+#include "kernel.h"
+#include "machine.h"
+
+using sim::Kernel;
+using sim::Machine;
+
+namespace {
+
+Kernel& K() { return Machine::current().kernel(); }
+
+std::string lower(std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+struct Call {
+    Kernel& k;
+    std::unique_lock<std::mutex> lk;
+    Kernel::ThreadCtx* t;
+    Call() : k(K()), lk(k.mu), t(k.self_locked()) { k.check_kill_locked(t); }
+    void error(DWORD e) { t->last_error = e; }
+};
+
+bool is_int_resource(LPCSTR p) { return (reinterpret_cast<uintptr_t>(p) >> 16) == 0; }
+
+}  // namespace
+
+ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass) {
+    Call c;
+    if (!lpWndClass || !lpWndClass->lpszClassName || is_int_resource(lpWndClass->lpszClassName) ||
+        !lpWndClass->lpfnWndProc) {
+        c.error(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::string name = lpWndClass->lpszClassName;
+    auto& classes = c.t->proc->classes;
+    if (classes.count(lower(name))) {
+        c.error(ERROR_CLASS_ALREADY_EXISTS);
+        return 0;
+    }
+    Kernel::ClassInfo info;
+    info.wc = *lpWndClass;
+    info.name = name;
+    if (lpWndClass->lpszMenuName && !is_int_resource(lpWndClass->lpszMenuName)) info.menu = lpWndClass->lpszMenuName;
+    info.wc.lpszClassName = nullptr;
+    info.wc.lpszMenuName = nullptr;
+    classes[lower(name)] = info;
+    return c.k.next_atom_++;
+}
+
+HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
+                            int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
+                            LPVOID lpParam) {
+    HWND h = nullptr;
+    WNDPROC proc = nullptr;
+    {
+        Call c;
+        if (!lpClassName || is_int_resource(lpClassName)) sim::not_simulated("CreateWindowExA with a class atom");
+        if (hWndParent) sim::not_simulated("CreateWindowExA of a child or owned window");
+        auto& classes = c.t->proc->classes;
+        auto it = classes.find(lower(lpClassName));
+        if (it == classes.end()) {
+            c.error(ERROR_CANNOT_FIND_WND_CLASS);
+            return nullptr;
+        }
+        uintptr_t v = c.k.next_hwnd_;
+        c.k.next_hwnd_ += 4;
+        h = reinterpret_cast<HWND>(v);
+        Kernel::Window w;
+        w.h = h;
+        w.cls = it->second.name;
+        w.title = lpWindowName ? lpWindowName : "";
+        w.proc = it->second.wc.lpfnWndProc;
+        w.t = c.t;
+        w.p = c.t->proc;
+        c.k.windows_[v] = w;
+        proc = w.proc;
+    }
+    CREATESTRUCTA cs{};
+    cs.lpCreateParams = lpParam;
+    cs.hInstance = hInstance;
+    cs.hMenu = hMenu;
+    cs.hwndParent = hWndParent;
+    cs.cy = nHeight;
+    cs.cx = nWidth;
+    cs.y = Y;
+    cs.x = X;
+    cs.style = static_cast<LONG>(dwStyle);
+    cs.lpszName = lpWindowName;
+    cs.lpszClass = lpClassName;
+    cs.dwExStyle = dwExStyle;
+    auto lp = reinterpret_cast<LPARAM>(&cs);
+    if (proc(h, WM_NCCREATE, 0, lp) == 0) {
+        Call c;
+        if (auto* w = c.k.window_locked(h)) w->alive = false;
+        return nullptr;
+    }
+    if (proc(h, WM_CREATE, 0, lp) == -1) {
+        DestroyWindow(h);
+        return nullptr;
+    }
+    return h;
+}
+
+BOOL WINAPI DestroyWindow(HWND hWnd) {
+    WNDPROC proc = nullptr;
+    {
+        Call c;
+        Kernel::Window* w = c.k.window_locked(hWnd);
+        if (!w || w->destroying) {
+            c.error(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        if (w->t != c.t) {
+            c.error(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        w->destroying = true;
+        proc = w->proc;
+    }
+    proc(hWnd, WM_DESTROY, 0, 0);
+    proc(hWnd, WM_NCDESTROY, 0, 0);
+    Call c;
+    if (Kernel::Window* w = c.k.window_locked(hWnd)) {
+        w->alive = false;
+        auto& q = w->t->queue;
+        for (auto it = q.begin(); it != q.end();)
+            it = it->hwnd == hWnd ? q.erase(it) : it + 1;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI IsWindow(HWND hWnd) {
+    Call c;
+    Kernel::Window* w = c.k.window_locked(hWnd);
+    return w && !w->destroying ? TRUE : FALSE;
+}
+
+HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName) {
+    Call c;
+    for (auto& [v, w] : c.k.windows_) {
+        if (!w.alive || w.destroying) continue;
+        if (lpClassName && lower(w.cls) != lower(lpClassName)) continue;
+        if (lpWindowName && w.title != lpWindowName) continue;
+        return w.h;
+    }
+    c.error(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+}
+
+LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM, LPARAM) {
+    switch (Msg) {
+    case WM_NCCREATE:
+        return TRUE;
+    case WM_CLOSE:
+        DestroyWindow(hWnd);
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {
+    if (hWnd || wMsgFilterMin || wMsgFilterMax) sim::not_simulated("GetMessageA with a filter");
+    Call c;
+    while (true) {
+        auto& q = c.t->queue;
+        if (!q.empty()) {
+            *lpMsg = q.front();
+            q.pop_front();
+            lpMsg->pt.x = 0;
+            lpMsg->pt.y = 0;
+            return lpMsg->message == WM_QUIT ? FALSE : TRUE;
+        }
+        if (c.t->quit) {
+            c.t->quit = false;
+            std::memset(lpMsg, 0, sizeof *lpMsg);
+            lpMsg->message = WM_QUIT;
+            lpMsg->wParam = static_cast<WPARAM>(c.t->quit_code);
+            lpMsg->time = static_cast<DWORD>(c.k.now_us() / 1000);
+            return FALSE;
+        }
+        // A thread waiting for messages makes its process ready for input.
+        if (!c.t->proc->idle->signalled) {
+            c.t->proc->idle->signalled = true;
+            c.k.signal_locked(*c.t->proc->idle);
+        }
+        c.k.wait_locked(c.lk, c.t, {c.t->queue_obj}, {}, false, INFINITE);
+    }
+}
+
+BOOL WINAPI TranslateMessage(const MSG*) { return FALSE; }
+
+LRESULT WINAPI DispatchMessageA(const MSG* lpMsg) {
+    WNDPROC proc = nullptr;
+    {
+        Call c;
+        if (!lpMsg || !lpMsg->hwnd) return 0;
+        Kernel::Window* w = c.k.window_locked(lpMsg->hwnd);
+        if (!w) {
+            c.error(ERROR_INVALID_WINDOW_HANDLE);
+            return 0;
+        }
+        if (w->t != c.t) {
+            c.error(ERROR_ACCESS_DENIED);
+            return 0;
+        }
+        proc = w->proc;
+    }
+    return proc(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
+}
+
+BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    Machine& m = Machine::current();
+    Call c;
+    if (hWnd == HWND_BROADCAST) {
+        sim::Fields f = sim::Fields::object();
+        f["message"] = c.k.message_name_locked(Msg);
+        f["wparam"] = static_cast<uint64_t>(wParam);
+        f["lparam"] = static_cast<int64_t>(lParam);
+        m.trace().add("broadcast", f);
+        for (auto& [v, w] : c.k.windows_)
+            if (w.alive && !w.destroying) c.k.post_locked(w.t, w.h, Msg, wParam, lParam);
+        return TRUE;
+    }
+    if (!hWnd) {
+        c.k.post_locked(c.t, nullptr, Msg, wParam, lParam);
+        return TRUE;
+    }
+    Kernel::Window* w = c.k.window_locked(hWnd);
+    if (!w || w->destroying) {
+        c.error(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    c.k.post_locked(w->t, hWnd, Msg, wParam, lParam);
+    return TRUE;
+}
+
+void WINAPI PostQuitMessage(int nExitCode) {
+    Call c;
+    c.t->quit = true;
+    c.t->quit_code = nExitCode;
+    c.k.signal_locked(*c.t->queue_obj);
+}
+
+UINT WINAPI RegisterWindowMessageA(LPCSTR lpString) {
+    Call c;
+    if (!lpString || !*lpString) {
+        c.error(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::string key = lower(lpString);
+    auto it = c.k.messages_.find(key);
+    if (it != c.k.messages_.end()) return it->second;
+    UINT id = c.k.next_message_id_++;
+    c.k.messages_[key] = id;
+    c.k.message_names_[id] = lpString;
+    return id;
+}
+
+HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName) {
+    if (hInstance || !is_int_resource(lpIconName)) sim::not_simulated("LoadIconA of a resource of the program");
+    return reinterpret_cast<HICON>(static_cast<uintptr_t>(0x20000 + reinterpret_cast<uintptr_t>(lpIconName)));
+}
+
+HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName) {
+    if (hInstance || !is_int_resource(lpCursorName)) sim::not_simulated("LoadCursorA of a resource of the program");
+    return reinterpret_cast<HCURSOR>(static_cast<uintptr_t>(0x30000 + reinterpret_cast<uintptr_t>(lpCursorName)));
+}
+
+HDC WINAPI BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint) {
+    Call c;
+    if (!c.k.window_locked(hWnd) || !lpPaint) {
+        c.error(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    std::memset(lpPaint, 0, sizeof *lpPaint);
+    lpPaint->hdc = reinterpret_cast<HDC>(static_cast<uintptr_t>(0x40000));
+    return lpPaint->hdc;
+}
+
+BOOL WINAPI EndPaint(HWND, const PAINTSTRUCT*) { return TRUE; }
+
+int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
+    Machine& m = Machine::current();
+    sim::Fields f = sim::Fields::object();
+    f["text"] = lpText ? lpText : "";
+    f["caption"] = lpCaption ? lpCaption : "Error";
+    f["style"] = uType;
+    f["owner"] = hWnd != nullptr;
+    Call c;
+    f["thread"] = c.t->id;
+    m.trace().add("msgbox", f);
+    if (!c.k.hold_boxes_) return IDOK;
+    auto box = std::make_shared<Kernel::MessageBoxRecord>();
+    box->text = f["text"].get<std::string>();
+    box->caption = f["caption"].get<std::string>();
+    box->style = uType;
+    box->release = std::make_shared<Kernel::Object>();
+    box->release->kind = Kernel::Kind::Event;
+    box->release->manual = true;
+    c.k.held_boxes_.push_back(box);
+    c.k.wait_locked(c.lk, c.t, {box->release}, {}, false, INFINITE);
+    return IDOK;
+}

@@ -1,0 +1,595 @@
+#include "kernel.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "machine.h"
+
+namespace sim {
+
+namespace {
+
+std::atomic<uint64_t> g_generation{0};
+
+struct Tls {
+    uint64_t generation = 0;
+    Kernel::ThreadCtx* thread = nullptr;
+};
+thread_local Tls tls;
+
+std::string lower(std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string hex(uintptr_t v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
+    return buf;
+}
+
+}  // namespace
+
+Kernel::Kernel(Machine& machine) : machine_(machine), generation_(++g_generation) {
+    std::lock_guard<std::mutex> lk(mu);
+    default_process_ = new_process_locked("test");
+}
+
+Kernel::~Kernel() { shutdown(); }
+
+// ------------------------------------------------------------------ threads
+
+Kernel::ThreadCtx* Kernel::new_thread_locked(Process* p, const std::string& label) {
+    auto t = std::make_unique<ThreadCtx>();
+    t->id = next_thread_id_;
+    next_thread_id_ += 4;
+    t->proc = p;
+    t->label = label;
+    t->obj = std::make_shared<Object>();
+    t->obj->kind = Kind::Thread;
+    t->obj->thread = t.get();
+    t->queue_obj = std::make_shared<Object>();
+    t->queue_obj->kind = Kind::Queue;
+    t->queue_obj->thread = t.get();
+    p->threads.push_back(t.get());
+    ++running_;
+    threads_.push_back(std::move(t));
+    return threads_.back().get();
+}
+
+Kernel::ThreadCtx* Kernel::self_locked() {
+    if (tls.generation == generation_ && tls.thread) return tls.thread;
+    ThreadCtx* t = new_thread_locked(default_process_, "attached");
+    tls.generation = generation_;
+    tls.thread = t;
+    return t;
+}
+
+void Kernel::check_kill_locked(ThreadCtx* t) {
+    if (t->kill && std::uncaught_exceptions() == 0) throw ThreadKilled{};
+}
+
+void Kernel::set_error(DWORD e) {
+    if (tls.generation == generation_ && tls.thread) {
+        tls.thread->last_error = e;
+        return;
+    }
+    std::lock_guard<std::mutex> lk(mu);
+    self_locked()->last_error = e;
+}
+
+DWORD Kernel::get_error() {
+    if (tls.generation == generation_ && tls.thread) return tls.thread->last_error;
+    std::lock_guard<std::mutex> lk(mu);
+    return self_locked()->last_error;
+}
+
+void Kernel::thread_ended_locked(ThreadCtx* t, DWORD code) {
+    if (t->ended) return;
+    t->ended = true;
+    t->exit_code = code;
+    if (!t->blocked) --running_;
+    t->blocked = false;
+    // Mutexes and critical sections it still owns are abandoned.
+    for (auto& [h, obj] : handles_) {
+        if (obj->kind == Kind::Mutex && obj->owner == t) {
+            obj->owner = nullptr;
+            obj->recursion = 0;
+            obj->abandoned = true;
+            signal_locked(*obj);
+        }
+    }
+    for (auto& obj : system_objects_) {
+        if (obj->kind == Kind::Mutex && obj->owner == t) {
+            obj->owner = nullptr;
+            obj->recursion = 0;
+            obj->abandoned = true;
+            signal_locked(*obj);
+        }
+    }
+    t->obj->signalled = true;
+    signal_locked(*t->obj);
+    Process* p = t->proc;
+    if (!p->ended && t->started) {
+        bool any = false;
+        for (auto* o : p->threads)
+            if (!o->ended && !o->harness) any = true;
+        if (!any && p != default_process_) end_process_locked(p, code, false);
+    }
+    running_dropped_locked();
+}
+
+void Kernel::kill_thread_locked(ThreadCtx* t) {
+    if (t->ended || t->kill) return;
+    t->kill = true;
+    if (t->blocked) {
+        Waiter* w = t->wait;
+        if (w) {
+            for (auto& o : w->objs) {
+                auto& ws = o->waiters;
+                ws.erase(std::remove(ws.begin(), ws.end(), w), ws.end());
+            }
+        }
+        t->blocked = false;
+        ++running_;
+    }
+    t->cv.notify_all();
+}
+
+Kernel::Process* Kernel::new_process_locked(const std::string& name) {
+    auto p = std::make_unique<Process>();
+    p->id = next_process_id_;
+    next_process_id_ += 4;
+    p->name = name;
+    p->obj = std::make_shared<Object>();
+    p->obj->kind = Kind::Process;
+    p->obj->process = p.get();
+    p->idle = std::make_shared<Object>();
+    p->idle->kind = Kind::Event;
+    p->idle->manual = true;
+    processes_.push_back(std::move(p));
+    return processes_.back().get();
+}
+
+Kernel::Process* Kernel::process_by_id_locked(DWORD pid) const {
+    for (auto& p : processes_)
+        if (p->id == pid) return p.get();
+    return nullptr;
+}
+
+void Kernel::end_process_locked(Process* p, DWORD code, bool report_leftovers) {
+    if (p->ended) return;
+    p->ended = true;
+    p->exit_code = code;
+    for (auto* t : p->threads) {
+        if (t->ended || t->harness || t->exiting) continue;
+        if (report_leftovers && !t->killed_is_reported) {
+            t->killed_is_reported = true;
+            machine_.report_misuse("thread " + std::to_string(t->id) + " (" + t->label +
+                                   ") still running when process " + p->name + " ended");
+        }
+        kill_thread_locked(t);
+    }
+    for (auto& [h, w] : windows_)
+        if (w.p == p) w.alive = false;
+    p->obj->signalled = true;
+    signal_locked(*p->obj);
+    running_dropped_locked();
+}
+
+// ------------------------------------------------------------------ objects and handles
+
+HANDLE Kernel::new_handle_locked(ObjRef obj) {
+    uintptr_t v = next_handle_;
+    next_handle_ += 4;
+    handles_[v] = std::move(obj);
+    return reinterpret_cast<HANDLE>(v);
+}
+
+Kernel::ObjRef Kernel::lookup_locked(HANDLE h, const char* api) {
+    auto v = reinterpret_cast<uintptr_t>(h);
+    if (v == static_cast<uintptr_t>(-1)) return self_locked()->proc->obj;  // GetCurrentProcess()
+    if (v == static_cast<uintptr_t>(-2)) return self_locked()->obj;        // GetCurrentThread()
+    auto it = handles_.find(v);
+    if (it != handles_.end()) return it->second;
+    if (closed_.count(v))
+        machine_.report_misuse(std::string(api) + ": handle " + hex(v) + " used after CloseHandle");
+    self_locked()->last_error = ERROR_INVALID_HANDLE;
+    return nullptr;
+}
+
+Kernel::ObjRef Kernel::find_named_locked(const std::string& name) {
+    auto it = names_.find(name);
+    if (it == names_.end()) return nullptr;
+    auto obj = it->second.lock();
+    if (!obj) names_.erase(it);
+    return obj;
+}
+
+Kernel::ObjRef Kernel::create_named_locked(Kind kind, const char* name, bool* existed, bool* wrong_kind) {
+    *existed = false;
+    *wrong_kind = false;
+    if (name && *name) {
+        if (auto obj = find_named_locked(name)) {
+            if (obj->kind != kind) {
+                *wrong_kind = true;
+                return nullptr;
+            }
+            *existed = true;
+            return obj;
+        }
+    }
+    auto obj = std::make_shared<Object>();
+    obj->kind = kind;
+    if (name && *name) {
+        obj->name = name;
+        names_[name] = obj;
+    }
+    return obj;
+}
+
+void Kernel::create_existing_object(const std::string& spec) {
+    std::lock_guard<std::mutex> lk(mu);
+    Kind kind = Kind::Event;
+    std::string name = spec;
+    if (spec.rfind("mutex:", 0) == 0) {
+        kind = Kind::Mutex;
+        name = spec.substr(6);
+    } else if (spec.rfind("event:", 0) == 0) {
+        name = spec.substr(6);
+    } else if (spec.find("Mutex") != std::string::npos) {
+        kind = Kind::Mutex;
+    }
+    bool existed = false, wrong = false;
+    auto obj = create_named_locked(kind, name.c_str(), &existed, &wrong);
+    if (obj) system_objects_.push_back(obj);
+}
+
+// ------------------------------------------------------------------ waits
+
+bool Kernel::available_locked(Object& o, ThreadCtx* t) {
+    switch (o.kind) {
+    case Kind::Mutex:
+    case Kind::CritSec:
+        return o.owner == nullptr || o.owner == t;
+    case Kind::Queue:
+        return !o.thread->queue.empty() || o.thread->quit;
+    default:
+        return o.signalled;
+    }
+}
+
+bool Kernel::try_satisfy_locked(Waiter& w) {
+    auto acquire = [&](Object& o) {
+        bool abandoned = false;
+        switch (o.kind) {
+        case Kind::Event:
+            if (!o.manual) o.signalled = false;
+            break;
+        case Kind::Mutex:
+        case Kind::CritSec:
+            if (o.abandoned) {
+                abandoned = true;
+                o.abandoned = false;
+            }
+            o.owner = w.t;
+            ++o.recursion;
+            break;
+        default:
+            break;
+        }
+        return abandoned;
+    };
+    if (w.objs.empty()) return false;
+    if (!w.all) {
+        for (size_t i = 0; i < w.objs.size(); ++i) {
+            if (available_locked(*w.objs[i], w.t)) {
+                bool abandoned = acquire(*w.objs[i]);
+                w.result = (abandoned ? WAIT_ABANDONED_0 : WAIT_OBJECT_0) + static_cast<DWORD>(i);
+                return true;
+            }
+        }
+        return false;
+    }
+    for (auto& o : w.objs)
+        if (!available_locked(*o, w.t)) return false;
+    bool abandoned = false;
+    for (auto& o : w.objs) abandoned = acquire(*o) || abandoned;
+    w.result = abandoned ? WAIT_ABANDONED_0 : WAIT_OBJECT_0;
+    return true;
+}
+
+void Kernel::wake_locked(Waiter& w) {
+    w.done = true;
+    for (auto& o : w.objs) {
+        auto& ws = o->waiters;
+        ws.erase(std::remove(ws.begin(), ws.end(), &w), ws.end());
+    }
+    if (w.t->blocked) {
+        w.t->blocked = false;
+        ++running_;
+    }
+    w.t->cv.notify_all();
+}
+
+void Kernel::signal_locked(Object& o) {
+    if (o.waiters.empty()) return;
+    auto waiters = o.waiters;  // waking changes the list
+    for (Waiter* w : waiters) {
+        if (w->done) continue;
+        if (try_satisfy_locked(*w)) wake_locked(*w);
+    }
+}
+
+bool Kernel::has_deadline_locked() const {
+    for (auto& t : threads_)
+        if (t->blocked && t->wait && !t->wait->done && t->wait->deadline != UINT64_MAX) return true;
+    return false;
+}
+
+void Kernel::advance_locked() {
+    while (running_ == 0) {
+        uint64_t earliest = UINT64_MAX;
+        for (auto& t : threads_)
+            if (t->blocked && t->wait && !t->wait->done) earliest = std::min(earliest, t->wait->deadline);
+        if (earliest == UINT64_MAX) return;
+        if (earliest > now_.load()) now_.store(earliest);
+        for (auto& t : threads_) {
+            Waiter* w = t->wait;
+            if (t->blocked && w && !w->done && w->deadline <= now_.load()) {
+                w->result = WAIT_TIMEOUT;
+                wake_locked(*w);
+            }
+        }
+    }
+}
+
+void Kernel::running_dropped_locked() {
+    if (running_ != 0) return;
+    advance_locked();
+    if (running_ == 0) settle_cv_.notify_all();
+}
+
+DWORD Kernel::block_locked(std::unique_lock<std::mutex>& lk, ThreadCtx* t, Waiter& w) {
+    w.t = t;
+    t->wait = &w;
+    for (auto& o : w.objs) o->waiters.push_back(&w);
+    t->blocked = true;
+    --running_;
+    running_dropped_locked();
+    t->cv.wait(lk, [&] { return w.done || t->kill; });
+    if (!w.done) {
+        for (auto& o : w.objs) {
+            auto& ws = o->waiters;
+            ws.erase(std::remove(ws.begin(), ws.end(), &w), ws.end());
+        }
+    }
+    t->wait = nullptr;
+    check_kill_locked(t);
+    if (w.result == WAIT_FAILED) t->last_error = w.error ? w.error : ERROR_INVALID_HANDLE;
+    return w.result;
+}
+
+DWORD Kernel::wait_locked(std::unique_lock<std::mutex>& lk, ThreadCtx* t, std::vector<ObjRef> objs,
+                          std::vector<uintptr_t> handles, bool all, DWORD ms) {
+    Waiter w;
+    w.t = t;
+    w.objs = std::move(objs);
+    w.handles = std::move(handles);
+    w.all = all;
+    if (try_satisfy_locked(w)) return w.result;
+    if (ms == 0) return WAIT_TIMEOUT;
+    if (ms != INFINITE) w.deadline = now_.load() + uint64_t(ms) * 1000;
+    return block_locked(lk, t, w);
+}
+
+// ------------------------------------------------------------------ the harness
+
+void Kernel::settle() {
+    std::unique_lock<std::mutex> lk(mu);
+    ThreadCtx* t = self_locked();
+    t->harness = true;
+    check_kill_locked(t);
+    t->blocked = true;
+    --running_;
+    running_dropped_locked();
+    settle_cv_.wait(lk, [&] { return running_ == 0 && !has_deadline_locked(); });
+    t->blocked = false;
+    ++running_;
+}
+
+void Kernel::advance_ms(uint64_t ms) {
+    std::unique_lock<std::mutex> lk(mu);
+    ThreadCtx* t = self_locked();
+    t->harness = true;
+    check_kill_locked(t);
+    wait_locked(lk, t, {}, {}, false, static_cast<DWORD>(ms));
+}
+
+DWORD Kernel::start_process(const std::string& name, std::function<int()> main) {
+    std::lock_guard<std::mutex> lk(mu);
+    Process* p = new_process_locked(name);
+    ThreadCtx* t = new_thread_locked(p, name + " main");
+    spawn_locked(t, [main = std::move(main)] { return static_cast<DWORD>(main()); }, true);
+    return p->id;
+}
+
+void Kernel::spawn_locked(ThreadCtx* t, std::function<DWORD()> body, bool process_main) {
+    t->started = true;
+    uint64_t gen = generation_;
+    t->th = std::thread([this, t, gen, body = std::move(body), process_main] {
+        tls.generation = gen;
+        tls.thread = t;
+        DWORD code = 0;
+        bool normal = true;
+        try {
+            code = body();
+        } catch (const ThreadExitRequest& e) {
+            code = e.code;
+        } catch (const ThreadKilled&) {
+            normal = false;
+        }
+        std::lock_guard<std::mutex> g(mu);
+        t->exiting = true;
+        if (process_main && normal) end_process_locked(t->proc, code, true);
+        thread_ended_locked(t, normal ? code : t->proc->exit_code);
+    });
+}
+
+bool Kernel::process_ended(DWORD pid) {
+    std::lock_guard<std::mutex> lk(mu);
+    Process* p = process_by_id_locked(pid);
+    return p && p->ended;
+}
+
+DWORD Kernel::process_exit_code(DWORD pid) {
+    std::lock_guard<std::mutex> lk(mu);
+    Process* p = process_by_id_locked(pid);
+    return p ? p->exit_code : STILL_ACTIVE;
+}
+
+void Kernel::shutdown() {
+    std::vector<ThreadCtx*> started;
+    {
+        std::lock_guard<std::mutex> lk(mu);
+        if (shutting_down_) return;
+        shutting_down_ = true;
+        for (auto& t : threads_) {
+            if (t->started) {
+                started.push_back(t.get());
+                kill_thread_locked(t.get());
+            }
+        }
+    }
+    for (auto* t : started)
+        if (t->th.joinable()) t->th.join();
+}
+
+void Kernel::set_input_idle_current() {
+    std::lock_guard<std::mutex> lk(mu);
+    Process* p = self_locked()->proc;
+    p->idle->signalled = true;
+    signal_locked(*p->idle);
+}
+
+// ------------------------------------------------------------------ ring-0 handles
+
+DWORD Kernel::open_vxd_handle(HANDLE h) {
+    std::lock_guard<std::mutex> lk(mu);
+    ObjRef obj = lookup_locked(h, "OpenVxDHandle");
+    if (!obj || obj->kind != Kind::Event) {
+        self_locked()->last_error = ERROR_INVALID_HANDLE;
+        return 0;
+    }
+    uint32_t r0 = next_ring0_;
+    next_ring0_ += 0x10;
+    ring0_[r0] = obj;
+    return r0;
+}
+
+void Kernel::set_event_ring0(uint32_t r0) {
+    std::lock_guard<std::mutex> lk(mu);
+    auto it = ring0_.find(r0);
+    if (it == ring0_.end()) {
+        machine_.report_misuse("driver set an event through an unknown ring-0 handle " + hex(r0));
+        return;
+    }
+    it->second->signalled = true;
+    signal_locked(*it->second);
+}
+
+bool Kernel::is_ring0(uint32_t r0) {
+    std::lock_guard<std::mutex> lk(mu);
+    return ring0_.count(r0) != 0;
+}
+
+// ------------------------------------------------------------------ windows and messages
+
+Kernel::Window* Kernel::window_locked(HWND h) {
+    auto it = windows_.find(reinterpret_cast<uintptr_t>(h));
+    if (it == windows_.end() || !it->second.alive) return nullptr;
+    return &it->second;
+}
+
+void Kernel::post_locked(ThreadCtx* to, HWND h, UINT msg, WPARAM w, LPARAM l) {
+    MSG m{};
+    m.hwnd = h;
+    m.message = msg;
+    m.wParam = w;
+    m.lParam = l;
+    m.time = static_cast<DWORD>(now_.load() / 1000);
+    to->queue.push_back(m);
+    signal_locked(*to->queue_obj);
+}
+
+std::string Kernel::message_name_locked(UINT msg) const {
+    auto it = message_names_.find(msg);
+    if (it != message_names_.end()) return it->second;
+    return std::to_string(msg);
+}
+
+bool Kernel::post_from_outside(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    std::lock_guard<std::mutex> lk(mu);
+    if (hwnd == HWND_BROADCAST) {
+        for (auto& [v, w] : windows_)
+            if (w.alive) post_locked(w.t, w.h, msg, wparam, lparam);
+        return true;
+    }
+    Window* w = window_locked(hwnd);
+    if (!w) return false;
+    post_locked(w->t, hwnd, msg, wparam, lparam);
+    return true;
+}
+
+void Kernel::post_to_all_windows(UINT msg, WPARAM wparam, LPARAM lparam) {
+    post_from_outside(HWND_BROADCAST, msg, wparam, lparam);
+}
+
+HWND Kernel::find_window(const std::string& class_name) {
+    std::lock_guard<std::mutex> lk(mu);
+    std::string c = lower(class_name);
+    for (auto& [v, w] : windows_)
+        if (w.alive && lower(w.cls) == c) return w.h;
+    return nullptr;
+}
+
+UINT Kernel::registered_message(const std::string& name) {
+    std::lock_guard<std::mutex> lk(mu);
+    auto it = messages_.find(lower(name));
+    return it == messages_.end() ? 0 : it->second;
+}
+
+void Kernel::hold_message_boxes(bool hold) {
+    std::lock_guard<std::mutex> lk(mu);
+    hold_boxes_ = hold;
+}
+
+bool Kernel::release_message_box() {
+    std::lock_guard<std::mutex> lk(mu);
+    if (held_boxes_.empty()) return false;
+    auto box = held_boxes_.front();
+    held_boxes_.pop_front();
+    box->release->signalled = true;
+    signal_locked(*box->release);
+    return true;
+}
+
+size_t Kernel::open_message_boxes() {
+    std::lock_guard<std::mutex> lk(mu);
+    return held_boxes_.size();
+}
+
+// ------------------------------------------------------------------ programs
+
+void Kernel::install_program(const std::string& path, const ProgramSpec& spec) {
+    std::lock_guard<std::mutex> lk(mu);
+    programs_[lower(path)] = std::make_shared<ProgramSpec>(spec);
+}
+
+const ProgramSpec* Kernel::find_program_locked(const std::string& path) const {
+    auto it = programs_.find(lower(path));
+    return it == programs_.end() ? nullptr : it->second.get();
+}
+
+}  // namespace sim

@@ -1,0 +1,245 @@
+// The simulated kernel: kernel objects and handles, threads and waits, the
+// simulated clock, windows and message queues, processes and message boxes.
+//
+// Every thread that calls into the machine is a machine thread: threads the
+// machine starts (CreateThread, processes) and threads that merely call a
+// Win32 function (a test's own thread), which are attached on first use.
+// A machine thread is running unless it is blocked inside the kernel.
+// Simulated time passes only while every machine thread is blocked: it then
+// jumps to the earliest time-out. All kernel state is guarded by one lock;
+// program code (window procedures, thread routines) never runs under it.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace sim {
+
+class Machine;
+struct ProgramSpec;
+
+// Thrown inside a machine thread that the machine ends (its process ended or
+// the machine is being destroyed); caught where the machine started the
+// thread. Program code must not swallow it.
+struct ThreadKilled {};
+// Thrown by ExitThread; caught where the machine started the thread.
+struct ThreadExitRequest {
+    DWORD code;
+};
+
+class Kernel {
+public:
+    enum class Kind { Event, Mutex, Thread, Process, Device, Queue, CritSec };
+
+    struct ThreadCtx;
+    struct Process;
+    struct Waiter;
+
+    struct Object {
+        Kind kind;
+        std::string name;
+        bool signalled = false;
+        bool manual = false;
+        ThreadCtx* owner = nullptr;  // mutex, critical section
+        int recursion = 0;
+        bool abandoned = false;
+        ThreadCtx* thread = nullptr;  // thread object; queue object's thread
+        Process* process = nullptr;   // process object
+        std::vector<Waiter*> waiters;
+    };
+    using ObjRef = std::shared_ptr<Object>;
+
+    struct Waiter {
+        ThreadCtx* t = nullptr;
+        std::vector<ObjRef> objs;
+        std::vector<uintptr_t> handles;  // as the caller gave them
+        bool all = false;
+        uint64_t deadline = UINT64_MAX;  // simulated microseconds
+        bool done = false;
+        DWORD result = WAIT_FAILED;
+        DWORD error = 0;
+    };
+
+    struct ThreadCtx {
+        DWORD id = 0;
+        Process* proc = nullptr;
+        bool harness = false;      // the thread that drives the machine
+        bool started = false;      // started by the machine (has a std::thread)
+        bool blocked = false;
+        bool ended = false;
+        bool kill = false;
+        bool exiting = false;  // returning from its routine
+        bool killed_is_reported = false;
+        Waiter* wait = nullptr;
+        std::condition_variable cv;
+        std::thread th;
+        std::deque<MSG> queue;
+        bool quit = false;
+        int quit_code = 0;
+        ObjRef queue_obj;
+        ObjRef obj;  // the thread object
+        DWORD exit_code = STILL_ACTIVE;
+        int priority = THREAD_PRIORITY_NORMAL;
+        SIZE_T stack_size = 0;
+        DWORD last_error = 0;
+        std::string label;
+    };
+
+    struct ClassInfo {
+        WNDCLASSA wc{};
+        std::string name;
+        std::string menu;
+    };
+
+    struct Process {
+        DWORD id = 0;
+        std::string name;
+        std::string command_line;
+        std::vector<ThreadCtx*> threads;
+        bool ended = false;
+        DWORD exit_code = STILL_ACTIVE;
+        ObjRef obj;
+        ObjRef idle;  // manual-reset: set once the process is ready for input
+        bool console = false;
+        DWORD priority_class = NORMAL_PRIORITY_CLASS;
+        std::map<std::string, ClassInfo> classes;  // by lower-case name
+    };
+
+    struct Window {
+        HWND h = nullptr;
+        std::string cls;
+        std::string title;
+        WNDPROC proc = nullptr;
+        ThreadCtx* t = nullptr;
+        Process* p = nullptr;
+        bool alive = true;
+        bool destroying = false;
+    };
+
+    struct MessageBoxRecord {
+        std::string text;
+        std::string caption;
+        UINT style = 0;
+        ObjRef release;  // set when a held box is released
+    };
+
+    explicit Kernel(Machine& machine);
+    ~Kernel();
+
+    // ---- used by the Win32 functions (all of them take the lock themselves)
+    Machine& machine() { return machine_; }
+    std::mutex mu;
+
+    ThreadCtx* self_locked();  // the calling thread, attached on first use
+    void check_kill_locked(ThreadCtx* t);
+    void set_error(DWORD e);
+    DWORD get_error();
+
+    HANDLE new_handle_locked(ObjRef obj);
+    // Looks a handle up for `api`. Reports use after CloseHandle as misuse.
+    // Sets ERROR_INVALID_HANDLE and returns null when it is not valid.
+    ObjRef lookup_locked(HANDLE h, const char* api);
+    ObjRef create_named_locked(Kind kind, const char* name, bool* existed, bool* wrong_kind);
+    ObjRef find_named_locked(const std::string& name);
+
+    bool available_locked(Object& o, ThreadCtx* t);
+    bool try_satisfy_locked(Waiter& w);
+    void signal_locked(Object& o);
+    void wake_locked(Waiter& w);
+    // Blocks the calling thread until `w` is satisfied, times out or fails.
+    DWORD block_locked(std::unique_lock<std::mutex>& lk, ThreadCtx* t, Waiter& w);
+    DWORD wait_locked(std::unique_lock<std::mutex>& lk, ThreadCtx* t, std::vector<ObjRef> objs,
+                      std::vector<uintptr_t> handles, bool all, DWORD ms);
+    void running_dropped_locked();
+    void advance_locked();
+    bool has_deadline_locked() const;
+    uint64_t now_us() const { return now_.load(); }
+
+    ThreadCtx* new_thread_locked(Process* p, const std::string& label);
+    // Runs `body` on a new std::thread as machine thread `t`. When
+    // `process_main` is set, the body's return ends the process (as returning
+    // from a program's entry point does), reporting threads left running.
+    void spawn_locked(ThreadCtx* t, std::function<DWORD()> body, bool process_main);
+    void thread_ended_locked(ThreadCtx* t, DWORD code);
+    void end_process_locked(Process* p, DWORD code, bool report_leftovers);
+    void kill_thread_locked(ThreadCtx* t);
+    Process* new_process_locked(const std::string& name);
+    Process* current_process_locked() { return self_locked()->proc; }
+    Process* process_by_id_locked(DWORD pid) const;
+
+    Window* window_locked(HWND h);
+    void post_locked(ThreadCtx* to, HWND h, UINT msg, WPARAM w, LPARAM l);
+    std::string message_name_locked(UINT msg) const;
+
+    // ---- used by the machine and the harness
+    void settle();
+    void advance_ms(uint64_t ms);
+    DWORD start_process(const std::string& name, std::function<int()> main);
+    bool process_ended(DWORD pid);
+    DWORD process_exit_code(DWORD pid);
+    void install_program(const std::string& path, const ProgramSpec& spec);
+    const ProgramSpec* find_program_locked(const std::string& path) const;
+    bool post_from_outside(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+    void post_to_all_windows(UINT msg, WPARAM wparam, LPARAM lparam);
+    HWND find_window(const std::string& class_name);
+    UINT registered_message(const std::string& name);
+    void hold_message_boxes(bool hold);
+    bool release_message_box();
+    size_t open_message_boxes();
+    void create_existing_object(const std::string& spec);
+    void set_input_idle_current();  // the calling process is ready for input
+
+    // Ring-0 handles handed to the driver.
+    DWORD open_vxd_handle(HANDLE h);
+    void set_event_ring0(uint32_t r0);
+    bool is_ring0(uint32_t r0);
+
+    // Ends every thread the machine started and waits for them.
+    void shutdown();
+
+    // ---- state
+    Machine& machine_;
+    std::atomic<uint64_t> now_{0};
+    int running_ = 0;
+    std::condition_variable settle_cv_;
+    uint64_t generation_;
+    uintptr_t next_handle_ = 0x40;
+    uintptr_t next_hwnd_ = 0x10020;
+    DWORD next_thread_id_ = 0x20;
+    DWORD next_process_id_ = 0x100;
+    uint32_t next_ring0_ = 0xC1A00010u;
+    uint64_t next_critsec_ = 1;
+    UINT next_message_id_ = 0xC000;
+    ATOM next_atom_ = 0xC100;
+    std::map<uintptr_t, ObjRef> handles_;
+    std::set<uintptr_t> closed_;
+    std::map<std::string, std::weak_ptr<Object>> names_;
+    std::vector<ObjRef> system_objects_;  // objects that existed before the program
+    std::map<uint32_t, ObjRef> ring0_;
+    std::map<uint64_t, ObjRef> critsecs_;
+    std::set<uint64_t> deleted_critsecs_;
+    std::vector<std::unique_ptr<ThreadCtx>> threads_;
+    std::vector<std::unique_ptr<Process>> processes_;
+    std::map<uintptr_t, Window> windows_;
+    std::map<std::string, UINT> messages_;  // lower-case name -> id
+    std::map<UINT, std::string> message_names_;
+    std::map<std::string, std::shared_ptr<ProgramSpec>> programs_;  // lower-case path
+    std::deque<std::shared_ptr<MessageBoxRecord>> held_boxes_;
+    bool hold_boxes_ = false;
+    Process* default_process_ = nullptr;  // threads that attach themselves
+    bool shutting_down_ = false;
+};
+
+}  // namespace sim

@@ -1,0 +1,140 @@
+// The simulated Windows machine: one object that owns the kernel (objects,
+// threads, waits, the clock, windows and messages, processes), the registry,
+// the desktop, the Orvane driver and the trace. The Win32 functions declared
+// in src/platform/win32_api.h act on the machine that exists at the time of
+// the call (Machine::current()); only one exists at a time.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+#include "trace.h"
+
+namespace sim {
+
+class Kernel;
+class Registry;
+class Desktop;
+namespace orvane {
+class Driver;
+}
+
+enum class Windows { v95, v98, me, nt4, w2000, xp, vista };
+enum class OpenVxd { by_version, exported, missing, returns_zero };
+
+struct MonitorConfig {
+    RECT rc;    // the monitor's rectangle in virtual-desktop pixels
+    RECT work;  // its work area; equal to rc when not given
+};
+
+// A program in the simulated file system, started by CreateProcessA.
+struct ProgramSpec {
+    int ready_after_ms = 0;             // -1: never ready for input
+    bool console = false;               // WaitForInputIdle fails for it
+    int sets_exit_event_after_ms = -1;  // -1: never; measured from its start
+    std::string exit_event = "RykCalExitEvent";
+    // Optional own behaviour, run on the program's main thread instead of the
+    // above. Its result is the exit code.
+    std::function<int(const std::string& command_line)> main;
+};
+
+struct Config {
+    Windows windows = Windows::v98;
+    OpenVxd open_vxd_handle = OpenVxd::by_version;
+    // The first monitor is the primary one.
+    std::vector<MonitorConfig> monitors = {{{0, 0, 1024, 768}, {0, 0, 1024, 768}}};
+    bool driver = true;  // "\\.\Orvane.vxd" can be opened
+    // Kernel objects that exist before the program starts. "mutex:Name" or
+    // "event:Name"; without a prefix a name containing "Mutex" is a mutex and
+    // any other name an event.
+    std::vector<std::string> existing_objects;
+    std::string system_directory = "C:\\WINDOWS\\SYSTEM";
+    bool debugger_attached = false;
+};
+
+const char* windows_name(Windows w);
+bool parse_windows(const std::string& s, Windows* out);
+
+class Machine {
+public:
+    explicit Machine(Config config = Config());
+    ~Machine();  // ends every thread the machine started and waits for them
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
+    static Machine& current();  // aborts when there is none
+    static Machine* current_or_null();
+
+    const Config& config() const { return config_; }
+    Trace& trace() { return trace_; }
+    Kernel& kernel() { return *kernel_; }
+    Registry& registry() { return *registry_; }
+    Desktop& desktop() { return *desktop_; }
+    orvane::Driver& driver() { return *driver_; }
+
+    uint64_t now_us() const;
+
+    // Returns once every thread of the machine is blocked (in a wait, in
+    // GetMessageA with an empty queue, or in a held message box) and no timed
+    // wait is left to expire; simulated time advances through every pending
+    // time-out meanwhile. The calling thread counts as blocked while it
+    // settles.
+    void settle();
+    // Lets `ms` of simulated time pass: the calling thread waits that long,
+    // so time-outs due before then expire in order, and it returns with the
+    // clock at exactly that time; later time-outs stay pending.
+    void advance_ms(uint64_t ms);
+
+    // Starts `main` as the main thread of a new process named `name`; its
+    // result is the process's exit code. When it returns the process ends and
+    // any thread of it still running is reported as misuse and ended.
+    DWORD start_process(const std::string& name, std::function<int()> main);
+    bool process_ended(DWORD pid) const;
+    DWORD process_exit_code(DWORD pid) const;
+
+    // Programs in the simulated file system (full path, case-insensitive; the
+    // ".exe" is part of the name).
+    void install_program(const std::string& path, ProgramSpec spec);
+
+    // Another program posts a message. `hwnd` may be HWND_BROADCAST.
+    bool post_from_outside(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+    HWND find_window(const std::string& class_name) const;
+    UINT registered_message(const std::string& name) const;  // 0 if not registered
+
+    // Message boxes are answered IDOK at once unless held; held boxes block
+    // their thread until released (oldest first).
+    void hold_message_boxes(bool hold);
+    bool release_message_box();  // false when none is open
+    size_t open_message_boxes() const;
+
+    // Misuse of the API found by the kernel: handles used after CloseHandle,
+    // handles closed under a wait, critical sections misused, threads left
+    // running at process end, DebugBreak without a debugger.
+    std::vector<std::string> misuse() const;
+    void report_misuse(const std::string& detail);
+    // Protocol errors found by the driver.
+    std::vector<std::string> protocol_errors() const;
+
+private:
+    Config config_;
+    Trace trace_;
+    std::unique_ptr<Kernel> kernel_;
+    std::unique_ptr<Registry> registry_;
+    std::unique_ptr<Desktop> desktop_;
+    std::unique_ptr<orvane::Driver> driver_;
+    struct DriverHostImpl;
+    std::unique_ptr<DriverHostImpl> driver_host_;
+    mutable std::mutex misuse_mu_;
+    std::vector<std::string> misuse_;
+};
+
+// Aborts the process with the name of a Win32 call or feature that the
+// simulated machine does not implement.
+[[noreturn]] void not_simulated(const std::string& what);
+
+}  // namespace sim

@@ -1,0 +1,215 @@
+// The simulated Orvane touchscreen driver.
+//
+// It answers the thirteen control requests the way the program relies on the
+// real driver to, records every request byte for byte, checks each one
+// against the protocol (buffer sizes, tags, identifiers, ring-0 handles,
+// change brackets, serialised packet reads) and can refuse any request on
+// cue. It knows nothing of the simulated kernel: it signals the program's
+// events and reads the clock only through Host.
+//
+// Thread safety: ioctl() runs on the calling program thread; all other
+// members may be called from any thread. Host calls and observer callbacks
+// are made outside the driver's own lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/protocol.h"
+#include "orvane/lock.h"
+
+namespace sim::orvane {
+
+// What the driver needs from the machine it runs in.
+struct Host {
+    virtual ~Host() = default;
+    // Signals a program event through the ring-0 handle it was handed as.
+    virtual void set_event(uint32_t ring0_handle) = 0;
+    // Whether the value was produced by OpenVxDHandle.
+    virtual bool is_ring0_handle(uint32_t value) = 0;
+    // Simulated time, for the records.
+    virtual uint64_t now_us() = 0;
+};
+
+struct Alignment {
+    int32_t OffsetX = 0, ScrDx = 0, Dx = 0, OffsetY = 0, ScrDy = 0, Dy = 0, SwapXY = 0;
+};
+
+struct TouchscreenConfig {
+    std::string serial;         // szSerialNumber; cut to 17 characters
+    int32_t monitor = -1;       // iMonitor reported by enumeration; -1 none
+    std::string registry_path;  // szRegistryPath; cut to 255 characters
+    std::optional<Alignment> alignment;  // REQ_GET_ALIGNMENT leaves the buffer alone without
+    int32_t quick_dx = 200, quick_dy = 200;  // REQ_GET_QUICKTOUCH thresholds
+    // When set, REQ_SET_MONITOR_NUMBER changes the monitor that later
+    // enumerations report, as the real driver keeps the assignment.
+    bool remembers_monitor = true;
+};
+
+struct Field {
+    std::string name;
+    int64_t value;
+};
+
+// One recorded request.
+struct Request {
+    uint64_t seq = 0;  // 1, 2, 3, ... in the order the driver handled them
+    uint64_t t_us = 0;
+    uint32_t thread = 0;
+    uint32_t code = 0;
+    const char* name = "UNKNOWN";  // RequestName(code), or "UNKNOWN"
+    int32_t touchscreen = -1;      // wTouchscreen; -1 when the buffer is too short to hold it
+    bool ok = false;               // what DeviceIoControl returned
+    // The input fields by their layout names in layout order, starting with
+    // "wTouchscreen" (the header's tags are checked, not listed). For a
+    // successful REQ_GET_TOUCH also the packet's "iX", "iY", "dwFlags".
+    std::vector<Field> fields;
+    std::vector<uint8_t> input;  // the input buffer exactly as received
+};
+
+// A breach of the protocol. `seq` is the request it was found in; errors
+// raised by the harness side (queue_touch_at) carry the last request's seq
+// (0 before the first) and thread 0.
+struct ProtocolError {
+    uint64_t seq = 0;
+    uint32_t thread = 0;
+    std::string detail;
+};
+
+// A refusal rule for one control code. A rule refuses every request it
+// matches, or only the next `times` of them when times > 0 (then it is used
+// up); `always` refuses without limit whatever `times` says. Filters:
+// `index` matches REQ_GET_TOUCHSCREEN with that enumeration index only (no
+// other code), `touchscreen` matches requests whose wTouchscreen is that
+// identifier. A rule with no filter, `always` false and `times` 0 does
+// nothing.
+struct Refusal {
+    bool always = false;
+    int times = 0;
+    int index = -1;
+    int touchscreen = -1;
+};
+
+struct MonitorRect {
+    int32_t monitor = 0, top = 0, left = 0, bottom = 0, right = 0;
+};
+
+// A change bracket that a program thread has open.
+struct OpenBracket {
+    uint32_t thread = 0;
+    int32_t touchscreen = 0;
+    bool given_up = false;  // a request inside it was refused
+};
+
+class Driver {
+public:
+    explicit Driver(Host& host);
+    Driver(const Driver&) = delete;
+    Driver& operator=(const Driver&) = delete;
+
+    // The device: DeviceIoControl on the calling program thread, never under
+    // a machine lock. Returns what DeviceIoControl returns.
+    bool ioctl(uint32_t thread_id, uint32_t code, void* in, uint32_t in_size, void* out, uint32_t out_size,
+               uint32_t* bytes_returned);
+
+    // ---- configuration and stimuli (harness side)
+
+    // Adds a touchscreen; returns its identifier, which is its index.
+    int add_touchscreen(const TouchscreenConfig& config);
+    int touchscreen_count() const;
+    // Queues a packet in desktop pixels and signals the touchscreen's packet
+    // event, if one is handed over. Throws std::out_of_range for an unknown
+    // touchscreen.
+    void queue_packet(int touchscreen, int32_t x, int32_t y, uint32_t flags);
+    // Queues a touch at (u, v), 0..1 across the touchscreen, mapped onto the
+    // monitor rectangle last received for it (u = 0 the left edge, 1 the last
+    // pixel column; likewise v from top to bottom). Returns false, and
+    // records a protocol error, when no rectangle was received.
+    bool queue_touch_at(int touchscreen, double u, double v, uint32_t flags);
+    // Stores new quick-touch thresholds and signals the touchscreen's
+    // quick-touch event, if one is handed over.
+    void set_quick_touch(int touchscreen, int32_t dx, int32_t dy);
+    // Signal the program-wide events; false when none is handed over.
+    bool signal_add_monitor();
+    bool signal_remove_devices();
+
+    // Refusals: rules add up; clear_refusals() drops them all.
+    void refuse(uint32_t code, Refusal r);
+    void clear_refusals();
+
+    // ---- observation
+
+    std::vector<Request> requests() const;
+    std::vector<Request> requests(uint32_t code) const;
+    std::vector<ProtocolError> errors() const;
+    void clear_log();  // forgets recorded requests and errors
+    // Called after each request and each error (a request's errors after the
+    // request itself), outside the driver's lock; either may be empty.
+    void set_observer(std::function<void(const Request&)> on_request,
+                      std::function<void(const ProtocolError&)> on_error);
+
+    // ---- state
+
+    std::optional<MonitorRect> monitor_rect(int touchscreen) const;  // last REQ_SET_MONITOR_RECT
+    std::optional<int32_t> monitor_number(int touchscreen) const;   // last REQ_SET_MONITOR_NUMBER
+    uint32_t xy_event(int touchscreen) const;                       // 0 when none is handed over
+    uint32_t quick_touch_event(int touchscreen) const;              // 0 when none is handed over
+    uint32_t add_monitor_event() const;
+    uint32_t remove_devices_event() const;
+    size_t queued_packets(int touchscreen) const;
+    std::vector<OpenBracket> open_brackets() const;
+
+private:
+    struct Packet {
+        int32_t x, y, z;
+        uint32_t flags;
+    };
+    struct Screen {
+        TouchscreenConfig config;
+        int32_t reported_monitor = -1;
+        std::optional<MonitorRect> rect;
+        std::optional<int32_t> monitor_number;
+        uint32_t xy_event = 0;
+        uint32_t quick_event = 0;
+        std::deque<Packet> queue;
+    };
+    struct Rule {
+        uint32_t code;
+        Refusal r;
+    };
+    struct Bracket {
+        int32_t touchscreen;
+        bool given_up;
+    };
+    struct Call;  // one ioctl in progress
+
+    Screen& screen_locked(int touchscreen);  // throws std::out_of_range
+    const Screen& screen_locked(int touchscreen) const;
+    bool refused_locked(uint32_t code, int32_t touchscreen);
+    void check_brackets_locked(Call& c);
+    void answer_locked(Call& c);
+    void error_locked(Call& c, std::string detail);
+    void notify(const std::vector<Request>& reqs, const std::vector<ProtocolError>& errs);
+
+    Host& host_;
+    mutable Lock mu_;
+    std::vector<Screen> screens_;
+    uint32_t addmon_event_ = 0;
+    uint32_t remove_event_ = 0;
+    std::vector<Rule> rules_;
+    std::map<uint32_t, Bracket> brackets_;  // by thread
+    std::vector<Request> log_;
+    std::vector<ProtocolError> errors_;
+    uint64_t seq_ = 0;
+    std::function<void(const Request&)> on_request_;
+    std::function<void(const ProtocolError&)> on_error_;
+    std::atomic<int> touch_reads_{0};  // REQ_GET_TOUCH calls inside the driver
+};
+
+}  // namespace sim::orvane

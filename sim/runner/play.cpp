@@ -1,0 +1,180 @@
+#include "play.h"
+
+#include <cmath>
+
+#include "desktop.h"
+#include "driver/protocol.h"
+#include "machine.h"
+#include "orvane/driver.h"
+#include "platform/win32.h"
+#include "registry.h"
+
+namespace runner {
+
+namespace {
+
+void fill_registry(sim::Registry& reg, const std::vector<RegistryKeySpec>& keys) {
+    for (const auto& k : keys) {
+        reg.create_key(HKEY_LOCAL_MACHINE, k.path);
+        for (const auto& v : k.values) {
+            switch (v.type) {
+            case RegistryValueSpec::Type::dword: reg.set_dword(HKEY_LOCAL_MACHINE, k.path, v.name, v.dword); break;
+            case RegistryValueSpec::Type::sz: reg.set_string(HKEY_LOCAL_MACHINE, k.path, v.name, v.text); break;
+            case RegistryValueSpec::Type::binary:
+                reg.set_binary(HKEY_LOCAL_MACHINE, k.path, v.name, std::vector<BYTE>(v.bytes.begin(), v.bytes.end()));
+                break;
+            }
+        }
+        if (k.read_only) reg.set_read_only(HKEY_LOCAL_MACHINE, k.path, true);
+    }
+}
+
+// Where the driver will put a touch at (u, v): across the rectangle it last
+// received for the touchscreen, u = 0 the left edge and 1 the last column.
+int32_t map_across(int32_t lo, int32_t hi, double f) {
+    const double span = hi - lo > 0 ? static_cast<double>(hi - lo - 1) : 0.0;
+    return static_cast<int32_t>(lo + std::lround(f * span));
+}
+
+void queue_touch(sim::Machine& m, const Step& s, uint32_t flags) {
+    if (s.at)
+        m.driver().queue_touch_at(s.screen, s.u, s.v, flags);
+    else
+        m.driver().queue_packet(s.screen, s.x, s.y, flags);
+}
+
+// The touch point in desktop pixels, for the record, and what may keep the
+// program from seeing the touch.
+void describe_touch(sim::Machine& m, const Step& s, sim::Fields& f) {
+    if (s.at) {
+        if (auto rc = m.driver().monitor_rect(s.screen)) {
+            f["x"] = map_across(rc->left, rc->right, s.u);
+            f["y"] = map_across(rc->top, rc->bottom, s.v);
+        } else {
+            f["warning"] = "the driver has no monitor rectangle for touchscreen " + std::to_string(s.screen) +
+                           " yet, so it cannot place the touch";
+            return;
+        }
+    } else {
+        f["x"] = s.x;
+        f["y"] = s.y;
+    }
+    if (m.driver().xy_event(s.screen) == 0)
+        f["warning"] = "no packet event is handed over for touchscreen " + std::to_string(s.screen) +
+                       ": the packet waits in the driver's queue";
+}
+
+// Posts `msg` to the program's window, as another program would.
+bool post_to_program(sim::Machine& m, UINT msg, WPARAM wparam, LPARAM lparam) {
+    HWND w = m.find_window(kWindowClass);
+    return w != nullptr && m.post_from_outside(w, msg, wparam, lparam);
+}
+
+void play_step(sim::Machine& m, const Step& s) {
+    sim::Fields f = sim::Fields::object();
+    f["n"] = s.number;
+    f["line"] = s.pos.line;
+    f["action"] = s.action;
+    f["text"] = describe(s);
+    if (!s.note.empty()) f["note"] = s.note;
+    f["args"] = s.args;
+
+    switch (s.kind) {
+    case Step::Kind::touch:
+    case Step::Kind::tap: describe_touch(m, s, f); break;
+    case Step::Kind::quick_touch_params:
+        if (m.driver().quick_touch_event(s.screen) == 0)
+            f["warning"] = "no quick-touch event is handed over for touchscreen " + std::to_string(s.screen);
+        break;
+    case Step::Kind::add_touchscreen:
+        if (s.signal && m.driver().add_monitor_event() == 0)
+            f["warning"] = "no add-monitor event is handed over: the driver cannot signal";
+        break;
+    case Step::Kind::remove_devices:
+        if (m.driver().remove_devices_event() == 0)
+            f["warning"] = "no remove-devices event is handed over: the driver cannot signal";
+        break;
+    case Step::Kind::command:
+    case Step::Kind::close:
+        if (m.find_window(kWindowClass) == nullptr)
+            f["warning"] = std::string("the program has no window of class ") + kWindowClass + ": nothing posted";
+        break;
+    default: break;
+    }
+    m.trace().add("step", f);
+
+    switch (s.kind) {
+    case Step::Kind::touch: queue_touch(m, s, s.flags); break;
+    case Step::Kind::tap:
+        queue_touch(m, s, s.flags);
+        queue_touch(m, s, s.flags | PKT_RELEASE);
+        break;
+    case Step::Kind::quick_touch_params: m.driver().set_quick_touch(s.screen, s.dx, s.dy); break;
+    case Step::Kind::add_touchscreen:
+        m.driver().add_touchscreen(s.touchscreen);
+        if (s.signal) m.driver().signal_add_monitor();
+        break;
+    case Step::Kind::remove_devices: m.driver().signal_remove_devices(); break;
+    case Step::Kind::display: m.desktop().change_display(s.monitors); break;
+    case Step::Kind::command: {
+        UINT msg = m.registered_message(s.message);
+        // Registered the way the other program would have, when the program
+        // has not registered it itself.
+        if (msg == 0) msg = RegisterWindowMessageA(s.message.c_str());
+        post_to_program(m, msg, static_cast<WPARAM>(s.wparam), static_cast<LPARAM>(s.lparam));
+        break;
+    }
+    case Step::Kind::refuse: m.driver().refuse(s.refusal.code, s.refusal.rule); break;
+    case Step::Kind::clear_refusals: m.driver().clear_refusals(); break;
+    case Step::Kind::wait: m.advance_ms(s.wait_ms); break;
+    case Step::Kind::close: post_to_program(m, WM_CLOSE, 0, 0); break;
+    }
+}
+
+}  // namespace
+
+RunResult play(const Scenario& sc, const ProgramMain& program) {
+    RunResult result;
+    sim::Machine m(sc.config);
+    fill_registry(m.registry(), sc.registry);
+    for (const auto& ts : sc.touchscreens) m.driver().add_touchscreen(ts);
+    if (sc.calibration) m.install_program(calibration_program_path(sc.config.system_directory), *sc.calibration);
+    for (const auto& r : sc.refusals) m.driver().refuse(r.code, r.rule);
+
+    const DWORD pid = m.start_process(kProcessName, program);
+    m.settle();
+    for (const auto& step : sc.steps) {
+        play_step(m, step);
+        m.settle();
+    }
+
+    if (!m.process_ended(pid)) {
+        sim::Fields f = sim::Fields::object();
+        const bool has_window = m.find_window(kWindowClass) != nullptr;
+        f["action"] = has_window ? "close" : "none";
+        f["text"] = has_window ? std::string("WM_CLOSE to the program's window")
+                               : std::string("the program runs without a window of class ") + kWindowClass +
+                                     ": it cannot be closed";
+        m.trace().add("end", f);
+        if (has_window) {
+            post_to_program(m, WM_CLOSE, 0, 0);
+            m.settle();
+        }
+    }
+
+    result.ended = m.process_ended(pid);
+    result.exit_code = result.ended ? m.process_exit_code(pid) : 0;
+    sim::Fields f = sim::Fields::object();
+    if (result.ended)
+        f["code"] = result.exit_code;
+    else
+        f["code"] = nullptr;
+    m.trace().add("exit", f);
+
+    result.events = m.trace().events();
+    result.protocol_errors = m.protocol_errors();
+    result.misuse = m.misuse();
+    return result;
+}
+
+}  // namespace runner

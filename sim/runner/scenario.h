@@ -1,0 +1,139 @@
+// A scenario: the simulated machine RykXyLdr starts on and the stimuli played
+// to it afterwards, read from a TOML file. scenarios/README.md describes the
+// file format for the people who write scenarios; scenario.cpp has the same
+// rules at the top.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "machine.h"
+#include "orvane/driver.h"
+
+namespace runner {
+
+// A place in a scenario file (lines and columns count from 1; 0 = unknown).
+struct SourcePos {
+    std::string file;
+    int line = 0;
+    int column = 0;
+};
+
+// A scenario file that cannot be read or does not follow the format. what()
+// is "FILE:LINE:COLUMN: KEY: MESSAGE" (KEY left out when the fault is not
+// about one key, e.g. a TOML syntax error).
+class ScenarioError : public std::runtime_error {
+public:
+    ScenarioError(SourcePos pos, std::string key, std::string message);
+    const SourcePos& pos() const { return pos_; }
+    const std::string& key() const { return key_; }  // dotted path, e.g. "step[3].touch.kind"
+    const std::string& message() const { return message_; }
+
+private:
+    SourcePos pos_;
+    std::string key_;
+    std::string message_;
+};
+
+struct RegistryValueSpec {
+    enum class Type { dword, sz, binary };
+    std::string name;
+    Type type = Type::dword;
+    uint32_t dword = 0;
+    std::string text;
+    std::vector<uint8_t> bytes;
+};
+
+// One sub-key of HKEY_LOCAL_MACHINE with its values.
+struct RegistryKeySpec {
+    std::string path;
+    std::vector<RegistryValueSpec> values;
+    bool read_only = false;
+};
+
+// A refusal rule for the driver: `code` is the control code named by
+// `request`.
+struct RefusalSpec {
+    std::string request;
+    uint32_t code = 0;
+    sim::orvane::Refusal rule;
+};
+
+struct Step {
+    enum class Kind {
+        touch,               // one packet
+        tap,                 // a kind-5 press and its release at one point
+        quick_touch_params,  // new quick-touch thresholds, signalled
+        add_touchscreen,     // a new touchscreen, then the add-monitor signal
+        remove_devices,      // the remove-devices signal
+        display,             // the user changes the display settings
+        command,             // a registered message from another program
+        refuse,              // a refusal rule for the driver from now on
+        clear_refusals,      // the driver answers everything again
+        wait,                // simulated time passes
+        close,               // WM_CLOSE to the program's window
+    };
+
+    int number = 0;  // 1, 2, 3, ... in file order
+    SourcePos pos;   // where the step's table starts
+    Kind kind = Kind::wait;
+    std::string action;  // the stimulus's key, e.g. "tap"
+    std::string note;    // the step's own `note`, shown in the timeline
+    nlohmann::ordered_json args;  // the stimulus's value as written
+
+    // touch, tap, quick_touch_params
+    int screen = 0;
+    bool at = false;         // (u, v) across the touchscreen instead of (x, y)
+    double u = 0, v = 0;     // 0..1
+    int32_t x = 0, y = 0;    // desktop pixels
+    uint32_t flags = 0;      // touch: the packet's dwFlags
+    int32_t dx = 0, dy = 0;  // quick_touch_params
+
+    // add_touchscreen
+    sim::orvane::TouchscreenConfig touchscreen;
+    bool signal = true;
+
+    // display
+    std::vector<sim::MonitorConfig> monitors;
+
+    // command
+    std::string message = "RykPlexor4683";
+    uint32_t wparam = 0;
+    int32_t lparam = 0;  // 32 bits as on Windows; sign-extended when posted
+
+    // refuse
+    RefusalSpec refusal;
+
+    // wait
+    uint64_t wait_ms = 0;
+};
+
+struct Scenario {
+    std::string file;
+    sim::Config config;
+    std::vector<RegistryKeySpec> registry;
+    std::vector<sim::orvane::TouchscreenConfig> touchscreens;
+    std::optional<sim::ProgramSpec> calibration;  // installed as <system_directory>\Quavel.exe
+    std::vector<RefusalSpec> refusals;            // in force before the program starts
+    std::vector<Step> steps;
+};
+
+// Reads a scenario file. Throws ScenarioError.
+Scenario load_scenario(const std::string& path);
+// Reads a scenario from `text`; `file` is the name used in messages.
+Scenario parse_scenario(const std::string& text, const std::string& file);
+
+// The full path of the calibration program for a system directory.
+std::string calibration_program_path(const std::string& system_directory);
+
+// Text for a step, e.g. "tap touchscreen 0 at (0.25, 0.5)".
+std::string describe(const Step& step);
+// Text for a refusal rule, e.g. "refuse REQ_GET_TOUCH, once".
+std::string describe(const RefusalSpec& refusal);
+
+}  // namespace runner

@@ -1,0 +1,3 @@
+#include "app/control.h"
+
+bool HandleControlMessage(HWND, UINT, WPARAM, LPARAM, LRESULT*) { return false; }

@@ -1,0 +1,116 @@
+// Start-up, message loop and shutdown. Start-up runs in a fixed order in
+// which every step rests on the one before; a step that fails ends the
+// program at once with an exit code naming the step:
+//   0  another instance runs (or a normal end after the message loop)
+//   1  the driver device cannot be opened
+//   2  the driver has no touchscreen (after start-up: the monitor table or a
+//      rebuilt touchscreen list failed)
+//   3  the add-monitor signal cannot be armed
+//   4  the remove-devices signal cannot be armed
+//   5  the window class cannot be registered
+//   6  "Quavel4683" cannot be registered
+//   7  "RykPlexor4683" cannot be registered
+// No start-up failure shows anything; the exit code is the only report.
+#include <new>
+
+#include "app/app.h"
+#include "driver/channel.h"
+#include "hotplug/signals.h"
+#include "inventory/touchscreen_list.h"
+#include "settings/settings.h"
+#include "touch/workers.h"
+
+namespace {
+
+const char kMutexName[] = "RykXyLdrAppMutex";
+const char kClassName[] = "RykXyLdrAppClass";
+
+// What a failure after the add-monitor signal was armed releases: that
+// signal and the driver. The remove-devices signal, when armed, stays handed
+// to the driver until the process ends.
+int FailAfterArming(int iExitCode) {
+    DisarmAddMonSignal();
+    CloseHandle(ghDriver);
+    return iExitCode;
+}
+
+}  // namespace
+
+extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
+    // One instance only. A creation that fails for another reason does not
+    // stop us; shutdown then has no mutex to release.
+    ghInstanceMutex = CreateMutexA(nullptr, TRUE, kMutexName);
+    if (GetLastError() == ERROR_ALREADY_EXISTS) return 0;
+
+    OpenDriver();
+    if (ghDriver == INVALID_HANDLE_VALUE) return 1;
+
+    // A list that cannot be allocated is treated as a driver without
+    // touchscreens.
+    gpTouchscreens = new (std::nothrow) TouchscreenList(ghDriver);
+    if (gpTouchscreens != nullptr) gpTouchscreens->Enumerate();
+    if (gpTouchscreens == nullptr || !gpTouchscreens->MoveFirst()) {
+        CloseHandle(ghDriver);
+        return 2;
+    }
+
+    gnUnassignedAtStart = gpTouchscreens->GetUnassignedCount();
+
+    if (ArmAddMonSignal() != 0) {
+        CloseHandle(ghDriver);
+        return 3;
+    }
+
+    if (ArmRemoveSignal() != 0) return FailAfterArming(4);
+
+    WNDCLASSA wc;
+    wc.style = CS_OWNDC | CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = AppWndProc;
+    wc.cbClsExtra = 0;
+    wc.cbWndExtra = 0;
+    wc.hInstance = hInstance;
+    wc.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+    wc.lpszMenuName = "GenericAppMenu";  // no such menu resource: the window has no menu
+    wc.lpszClassName = kClassName;
+    if (RegisterClassA(&wc) == 0) return FailAfterArming(5);
+
+    gmsgQuavelNotify = RegisterWindowMessageA("Quavel4683");
+    if (gmsgQuavelNotify == 0) return FailAfterArming(6);
+
+    gmsgPlexorCommand = RegisterWindowMessageA("RykPlexor4683");
+    if (gmsgPlexorCommand == 0) return FailAfterArming(7);
+
+    // Missing settings do not stop us; the defaults stand.
+    LoadDriverSettings();
+
+    // Window creation starts the workers, which use the lock from their
+    // first packet on.
+    InitializeCriticalSection(&gcsDriver);
+
+    // Never shown. Its WM_CREATE builds the worker list and the monitor
+    // table and starts the workers before this call returns.
+    ghWnd = CreateWindowExA(0, kClassName, "", WS_OVERLAPPEDWINDOW | WS_VSCROLL | WS_HSCROLL, 0, 0, CW_USEDEFAULT,
+                            CW_USEDEFAULT, nullptr, nullptr, hInstance, nullptr);
+
+    SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
+
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+
+    ShutdownApp();
+    return static_cast<int>(msg.wParam);
+}
+
+void ShutdownApp() {
+    DisarmAddMonSignal();
+    StopAllWorkers();
+    DisarmRemoveSignal();
+    if (ghDriver != 0) CloseHandle(ghDriver);
+    DeleteCriticalSection(&gcsDriver);
+    if (ghInstanceMutex != 0) ReleaseMutex(ghInstanceMutex);
+}

@@ -1,0 +1,76 @@
+// The hidden window's procedure: its creation, which brings up the workers,
+// its destruction, which ends the message loop, and painting, which draws
+// nothing. Everything else that reaches the window goes to
+// HandleControlMessage and then to DefWindowProcA.
+#include <new>
+
+#include "app/app.h"
+#include "app/control.h"
+#include "hotplug/signals.h"
+#include "inventory/touchscreen_list.h"
+#include "monitors/monitor_table.h"
+#include "touch/workers.h"
+
+namespace {
+
+LRESULT OnCreate(HWND hwnd) {
+    // The add-monitor watcher may post to the window as soon as the done
+    // event below is set, which is before CreateWindowExA returns to
+    // start-up: so the handle is published here first.
+    ghWnd = hwnd;
+
+    gbAddMonBusy = 0;
+
+    // Without a worker list nothing can be served: end the program the way
+    // a monitor table that cannot be built does, through the message loop
+    // and a full shutdown, with exit code 2.
+    gpWorkers = new (std::nothrow) WorkerList;
+    if (gpWorkers == nullptr) {
+        PostQuitMessage(2);
+        return 0;
+    }
+
+    const LONG nMonitors = GetSystemMetrics(SM_CMONITORS);
+    gnMonitorsAtStart = nMonitors;
+    giNumberOfMonitors = nMonitors;
+
+    gpMonitors = nullptr;
+    if (EnumMonitors(0, INIT_MONITOR_INFO) != 0) {
+        // The window stays; no worker is started and the done event is not
+        // set. The message loop ends with code 2.
+        PostQuitMessage(2);
+        return 0;
+    }
+
+    StartAllWorkers();
+
+    // Completes the add-monitor operation that the watcher counts as pending
+    // from its start; a signal from the driver that came during start-up is
+    // passed on now.
+    if (gpTouchscreens != nullptr && gpTouchscreens->MoveFirst()) SetEvent(ghAddMonDoneEvent);
+    return 0;
+}
+
+}  // namespace
+
+LRESULT CALLBACK AppWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        return OnCreate(hwnd);
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        BeginPaint(hwnd, &ps);
+        EndPaint(hwnd, &ps);
+        return 0;
+    }
+    default:
+        break;
+    }
+
+    LRESULT lResult = 0;
+    if (HandleControlMessage(hwnd, message, wParam, lParam, &lResult)) return lResult;
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}

@@ -1,0 +1,38 @@
+// The channel to the Orvane driver: the one device handle of the process and
+// the small operations that several subsystems share. Every request is a
+// synchronous DeviceIoControl with one buffer as input and output, sized
+// exactly as its layout in driver/protocol.h.
+#pragma once
+
+#include "platform/win32.h"
+
+// The driver device "\\.\Orvane.vxd". 0 until OpenDriver has run;
+// INVALID_HANDLE_VALUE when the open failed.
+extern HANDLE ghDriver;
+
+// Opens the device once per process and leaves the outcome in ghDriver. A
+// second call does nothing, also after a failed open (INVALID_HANDLE_VALUE is
+// not 0, so the open is not retried).
+void OpenDriver();
+
+// REQ_BEGIN_CHANGE when bEnd is 0, REQ_END_CHANGE otherwise, for the given
+// touchscreen identifier. Returns what DeviceIoControl returned.
+BOOL VxdChange(BOOL bEnd, WORD wTouchscreen);
+
+// REQ_CLEAR_EVENT: tells the driver to stop using an event. A worker's stop
+// sends (identifier, 0); the teardown of a program-wide event sends
+// (0, its ring-0 handle). Sent without a change bracket of its own. Returns
+// what DeviceIoControl returned.
+BOOL ClearVxdEvent(WORD wTouchscreen, DWORD hEventR0);
+
+// Outcomes of ToRing0Handle. The callers map the two failures onto step
+// codes of their own.
+inline constexpr int TO_RING0_OK = 0;
+inline constexpr int TO_RING0_NOT_FOUND = 1;  // KERNEL32 does not export OpenVxDHandle
+inline constexpr int TO_RING0_REFUSED = 2;    // OpenVxDHandle returned 0
+
+// Converts a Win32 event handle into the ring-0 handle that the driver sets.
+// OpenVxDHandle is looked up in KERNEL32 anew at every call; it exists on
+// Windows 95 and 98 only. On TO_RING0_OK *pdwEventR0 holds the ring-0 handle;
+// otherwise it is 0.
+int ToRing0Handle(HANDLE hEvent, DWORD* pdwEventR0);

@@ -1,0 +1,7 @@
+#include "touch/workers.h"
+
+WorkerList::WorkerList() {}
+
+void StartAllWorkers() {}
+
+void StopAllWorkers() {}

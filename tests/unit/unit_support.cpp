@@ -1,0 +1,83 @@
+#include "unit_support.h"
+
+#include <mutex>
+
+#include "app/app.h"
+#include "driver/channel.h"
+#include "hotplug/signals.h"
+#include "inventory/touchscreen_list.h"
+#include "monitors/monitor_table.h"
+#include "touch/workers.h"
+
+namespace unit {
+
+void ResetProgramGlobals() {
+    ghDriver = 0;
+    ghInstanceMutex = 0;
+    delete gpTouchscreens;
+    gpTouchscreens = nullptr;
+    gnUnassignedAtStart = 0;
+    gmsgQuavelNotify = 0;
+    gmsgPlexorCommand = 0;
+    ghWnd = nullptr;
+    delete gpWorkers;
+    gpWorkers = nullptr;
+    gbAddMonBusy = 0;
+    ghAddMonDoneEvent = 0;
+    gpMonitors = nullptr;
+    giNumberOfMonitors = 0;
+    gnMonitorsAtStart = 0;
+}
+
+sim::Machine& MachineTest::Boot(sim::Config config, const std::vector<TouchscreenConfig>& screens) {
+    ResetProgramGlobals();
+    machine_ = std::make_unique<sim::Machine>(std::move(config));
+    for (const auto& s : screens) machine_->driver().add_touchscreen(s);
+    return *machine_;
+}
+
+void MachineTest::TearDown() {
+    if (machine_) {
+        EXPECT_THAT(machine_->protocol_errors(), ::testing::IsEmpty());
+        EXPECT_THAT(machine_->misuse(), ::testing::IsEmpty());
+        machine_.reset();
+    }
+    ResetProgramGlobals();
+}
+
+TouchscreenConfig Screen(int32_t monitor, const std::string& serial, const std::string& path) {
+    TouchscreenConfig c;
+    c.monitor = monitor;
+    c.serial = serial;
+    c.registry_path = path;
+    return c;
+}
+
+std::vector<uint8_t> Le16(uint16_t v) { return {static_cast<uint8_t>(v & 0xFF), static_cast<uint8_t>(v >> 8)}; }
+
+std::vector<uint8_t> Le32(uint32_t v) {
+    return {static_cast<uint8_t>(v & 0xFF), static_cast<uint8_t>((v >> 8) & 0xFF),
+            static_cast<uint8_t>((v >> 16) & 0xFF), static_cast<uint8_t>(v >> 24)};
+}
+
+void ExpectEncoded(const Request& r, DWORD code, size_t size, const std::vector<ByteField>& fields) {
+    SCOPED_TRACE(std::string("request #") + std::to_string(r.seq) + " " + r.name);
+    EXPECT_EQ(r.code, code);
+    ASSERT_EQ(r.input.size(), size);
+    for (const ByteField& f : fields) {
+        ASSERT_LE(f.offset + f.bytes.size(), r.input.size());
+        std::vector<uint8_t> got(r.input.begin() + static_cast<std::ptrdiff_t>(f.offset),
+                                 r.input.begin() + static_cast<std::ptrdiff_t>(f.offset + f.bytes.size()));
+        EXPECT_EQ(got, f.bytes) << "at offset " << f.offset;
+    }
+}
+
+std::optional<int> PendingQuit(sim::Machine& m) {
+    sim::Kernel& k = m.kernel();
+    std::lock_guard<std::mutex> lock(k.mu);
+    sim::Kernel::ThreadCtx* t = k.self_locked();
+    if (!t->quit) return std::nullopt;
+    return t->quit_code;
+}
+
+}  // namespace unit

@@ -1,0 +1,63 @@
+// Shared pieces of the unit tests: a fixture that gives each test a fresh
+// simulated machine and demands a clean protocol and no API misuse from it,
+// the reset of the program's globals between tests, and helpers for reading
+// recorded driver requests byte by byte.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "kernel.h"
+#include "machine.h"
+#include "orvane/driver.h"
+
+namespace unit {
+
+using sim::orvane::Refusal;
+using sim::orvane::Request;
+using sim::orvane::TouchscreenConfig;
+
+// Puts every program global back to its state at process start (the program
+// itself runs once per process; the tests run it many times in one).
+void ResetProgramGlobals();
+
+// One test, one machine. The machine is checked for protocol errors and
+// misuse when the test ends, and destroyed before the globals are reset.
+class MachineTest : public ::testing::Test {
+protected:
+    sim::Machine& Boot(sim::Config config = sim::Config(), const std::vector<TouchscreenConfig>& screens = {});
+    sim::Machine& machine() { return *machine_; }
+    void TearDown() override;
+
+private:
+    std::unique_ptr<sim::Machine> machine_;
+};
+
+// A touchscreen on `monitor` with its own serial number and registry path.
+TouchscreenConfig Screen(int32_t monitor, const std::string& serial = "SN", const std::string& path = "KEY");
+
+// Little-endian bytes, as a request carries its fields.
+std::vector<uint8_t> Le16(uint16_t v);
+std::vector<uint8_t> Le32(uint32_t v);
+
+// A field of a request by its byte offset and its expected bytes.
+struct ByteField {
+    size_t offset;
+    std::vector<uint8_t> bytes;
+};
+
+// The request has this control code and buffer size, and carries exactly
+// these bytes at these offsets.
+void ExpectEncoded(const Request& r, DWORD code, size_t size, const std::vector<ByteField>& fields);
+
+// The exit code of a quit message posted to the calling thread and not yet
+// retrieved, if there is one. (GetMessageA would block when there is none.)
+std::optional<int> PendingQuit(sim::Machine& m);
+
+}  // namespace unit
