@@ -5,7 +5,7 @@
 // keeps the spelling it was given first. Paths are sub-key names separated by
 // single backslashes, e.g. "SYSTEM\CurrentControlSet\Services\Class\RykTouchscreen".
 //
-// Two sides use it: the harness (tests, scenarios) sets up and inspects keys
+// Two sides use it: the harness (tests, scenarios) sets up and reads keys
 // and values directly by root and path; the Win32 functions of api_registry.cpp
 // go through the reg_* operations below, which work on HKEY handles, check the
 // access rights held by a handle and return Win32 error codes.

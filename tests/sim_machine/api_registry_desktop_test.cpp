@@ -326,7 +326,9 @@ TEST(ApiDesktop, MonitorInfoChecksItsArguments) {
         } else {
             EXPECT_EQ(buf.info.dwFlags, 0xCCCCCCCCu) << "a refused call leaves the record alone";
         }
-        if (c.cb_size == 72) EXPECT_STREQ(buf.device, "\\\\.\\DISPLAY2");
+        if (c.cb_size == 72) {
+            EXPECT_STREQ(buf.device, "\\\\.\\DISPLAY2");
+        }
         for (char g : buf.guard) EXPECT_EQ(static_cast<unsigned char>(g), 0xCC);
     }
     // A monitor that went away takes its handle with it.

@@ -102,11 +102,14 @@ TEST_F(RegistryTest, KeysAndValuesKeepTheirFirstSpelling) {
     HKEY parent = open("enum\\ryk\\TS-0001", KEY_SET_VALUE);
     const BYTE serial[] = "B2";
     ASSERT_EQ(reg.reg_set(parent, "SERIALNUMBER", REG_SZ, serial, sizeof serial, nullptr), ERROR_SUCCESS);
+    reg.set_dword(HKEY_LOCAL_MACHINE, kTouch, "monitornumber", 1);
+    reg.set_dword(HKEY_LOCAL_MACHINE, "ENUM\\ryk\\Ts-0001", "MonitorNumber", 2);
 
     EXPECT_EQ(reg.subkey_names(HKEY_LOCAL_MACHINE, ""), std::vector<std::string>{"Enum"});
     EXPECT_EQ(reg.subkey_names(HKEY_LOCAL_MACHINE, "enum\\RYK"), std::vector<std::string>{"TS-0001"});
     EXPECT_EQ(reg.subkey_names(HKEY_LOCAL_MACHINE, kTouch), std::vector<std::string>{"Sub"});
-    EXPECT_EQ(reg.value_names(HKEY_LOCAL_MACHINE, kTouch), std::vector<std::string>{"SerialNumber"});
+    EXPECT_EQ(reg.value_names(HKEY_LOCAL_MACHINE, kTouch), (std::vector<std::string>{"monitornumber", "SerialNumber"}));
+    EXPECT_EQ(reg.get_dword(HKEY_LOCAL_MACHINE, kTouch, "MONITORNUMBER"), 2u);
     EXPECT_EQ(reg.get_string(HKEY_LOCAL_MACHINE, kTouch, "serialnumber"), "B2");
 }
 
