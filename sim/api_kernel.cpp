@@ -238,8 +238,20 @@ BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority) {
         c.error(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    obj->thread->priority = nPriority;
-    return TRUE;
+    switch (nPriority) {
+    case THREAD_PRIORITY_IDLE:
+    case THREAD_PRIORITY_LOWEST:
+    case THREAD_PRIORITY_BELOW_NORMAL:
+    case THREAD_PRIORITY_NORMAL:
+    case THREAD_PRIORITY_ABOVE_NORMAL:
+    case THREAD_PRIORITY_HIGHEST:
+    case THREAD_PRIORITY_TIME_CRITICAL:
+        obj->thread->priority = nPriority;
+        return TRUE;
+    default:
+        c.error(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
 }
 
 int WINAPI GetThreadPriority(HANDLE hThread) {
@@ -426,7 +438,17 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
     f["ok"] = spec != nullptr;
     m.trace().add("launch", f);
     if (!spec) {
-        c.error(ERROR_FILE_NOT_FOUND);
+        // A named application in a folder that does not exist is a missing
+        // path; the folders that exist are the system directory's and those
+        // holding installed programs.
+        bool folder_missing = false;
+        if (lpApplicationName) {
+            auto slash = path.find_last_of('\\');
+            std::string folder = lower(slash == std::string::npos ? std::string() : path.substr(0, slash));
+            folder_missing = !folder.empty() && folder.size() > 2 &&
+                             folder != lower(m.config().system_directory) && !c.k.folder_has_program_locked(folder);
+        }
+        c.error(folder_missing ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
     sim::ProgramSpec copy = *spec;
@@ -525,6 +547,10 @@ DWORD WINAPI WaitForInputIdle(HANDLE hProcess, DWORD dwMilliseconds) {
         return WAIT_FAILED;
     }
     Kernel::Process* p = obj->process;
+    if (p->ended) {
+        c.error(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
     if (p->console) {
         c.error(ERROR_NOT_SUPPORTED);
         return WAIT_FAILED;

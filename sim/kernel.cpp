@@ -582,6 +582,14 @@ size_t Kernel::open_message_boxes() {
 
 // ------------------------------------------------------------------ programs
 
+bool Kernel::folder_has_program_locked(const std::string& lower_folder) const {
+    for (const auto& [path, spec] : programs_)
+        if (path.size() > lower_folder.size() && path.compare(0, lower_folder.size(), lower_folder) == 0 &&
+            path[lower_folder.size()] == '\\')
+            return true;
+    return false;
+}
+
 void Kernel::install_program(const std::string& path, const ProgramSpec& spec) {
     std::lock_guard<std::mutex> lk(mu);
     programs_[lower(path)] = std::make_shared<ProgramSpec>(spec);

@@ -191,6 +191,7 @@ public:
     DWORD process_exit_code(DWORD pid);
     void install_program(const std::string& path, const ProgramSpec& spec);
     const ProgramSpec* find_program_locked(const std::string& path) const;
+    bool folder_has_program_locked(const std::string& lower_folder) const;
     bool post_from_outside(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
     void post_to_all_windows(UINT msg, WPARAM wparam, LPARAM lparam);
     HWND find_window(const std::string& class_name);

@@ -52,7 +52,8 @@ int Ready(HINSTANCE instance) {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int) {
-    if (command_line != nullptr && std::strstr(command_line, "never") != nullptr) return Never();
+// lpCmdLine holds the arguments only, without the program's path.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
+    if (arguments != nullptr && std::strcmp(arguments, "never") == 0) return Never();
     return Ready(instance);
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -59,20 +60,42 @@ private:
     PROCESS_INFORMATION pi_{};
 };
 
-TEST(Process, AMissingProgramIsFileNotFound) {
+TEST(Process, AMissingProgramFailsWithFileOrPathNotFound) {
     char system[MAX_PATH];
     const UINT len = GetSystemDirectoryA(system, MAX_PATH);
     ASSERT_GT(len, 0u);
-    const std::string command_lines[] = {
-        std::string(system) + "\\RykNoSuchProgram.exe",
-        std::string(system) + "\\RykNoSuchProgram.exe /with /arguments",
-        "RykNoSuchProgram.exe",
+    const std::string dir(system);
+    struct Case {
+        bool as_application_name;  // else as the command line
+        std::string path;
+        DWORD error;
     };
-    for (const std::string& line : command_lines) {
-        Child child;
+    const Case cases[] = {
+        // From a command line Windows searches for the program, and a program
+        // it cannot find is not found, whatever part of the path is missing.
+        {false, dir + "\\RykNoSuchProgram.exe", ERROR_FILE_NOT_FOUND},
+        {false, dir + "\\RykNoSuchProgram.exe /with /arguments", ERROR_FILE_NOT_FOUND},
+        {false, "\"" + dir + "\\RykNoSuchDir\\RykNoSuchProgram.exe\" /x", ERROR_FILE_NOT_FOUND},
+        {false, "RykNoSuchProgram.exe", ERROR_FILE_NOT_FOUND},
+        // An application name is opened as it is: a missing directory is a
+        // missing path.
+        {true, dir + "\\RykNoSuchProgram.exe", ERROR_FILE_NOT_FOUND},
+        {true, dir + "\\RykNoSuchDir\\RykNoSuchProgram.exe", ERROR_PATH_NOT_FOUND},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE((c.as_application_name ? "application name " : "command line ") + c.path);
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        std::vector<char> line(c.path.begin(), c.path.end());
+        line.push_back('\0');
         SetLastError(0);
-        EXPECT_FALSE(child.Start(line)) << line;
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << line;
+        const BOOL ok =
+            c.as_application_name
+                ? CreateProcessA(c.path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)
+                : CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(GetLastError(), c.error);
     }
 }
 
@@ -94,19 +117,24 @@ TEST(Process, StartingAProgramFillsProcessInformation) {
 }
 
 struct InputIdleCase {
+    const char* label;
     ChildKind kind;
+    bool ended_first;  // terminated before the call
     DWORD timeout;
     DWORD result;
 };
+void PrintTo(const InputIdleCase& c, std::ostream* os) { *os << c.label; }
 
 const InputIdleCase kInputIdleCases[] = {
     // Ready as soon as it waits for messages with an empty queue.
-    {ChildKind::ready, 10000, 0},
+    {"ready", ChildKind::ready, false, 10000, 0},
     // Never ready: the wait runs out.
-    {ChildKind::never, 300, WAIT_TIMEOUT},
+    {"never", ChildKind::never, false, 300, WAIT_TIMEOUT},
     // A console program has no message queue to wait for: the call fails at
-    // once (Wine returns WAIT_FAILED).
-    {ChildKind::console, 300, WAIT_FAILED},
+    // once.
+    {"console", ChildKind::console, false, 300, WAIT_FAILED},
+    // A program that has ended will never be ready: the call fails at once.
+    {"ended", ChildKind::never, true, 300, WAIT_FAILED},
 };
 
 class InputIdleTest : public ::testing::TestWithParam<InputIdleCase> {};
@@ -115,19 +143,26 @@ TEST_P(InputIdleTest, WaitForInputIdleTellsWhetherTheProgramIsReadyForInput) {
     const InputIdleCase& c = GetParam();
     Child child;
     ASSERT_TRUE(child.Start(ChildCommandLine(c.kind))) << "error " << GetLastError();
+    if (c.ended_first) {
+        ASSERT_TRUE(TerminateProcess(child.process(), 3));
+        ASSERT_EQ(WaitForSingleObject(child.process(), 10000), WAIT_OBJECT_0);
+    }
     const DWORD before = GetTickCount();
     EXPECT_EQ(WaitForInputIdle(child.process(), c.timeout), c.result);
     if (c.result == WAIT_TIMEOUT) {
-        EXPECT_GE(GetTickCount() - before, c.timeout);
+        EXPECT_GE(GetTickCount() - before + TickCountStepMs(), c.timeout);
     }
-    // Still running afterwards in every case.
-    EXPECT_EQ(WaitForSingleObject(child.process(), 0), WAIT_TIMEOUT);
+    // The call does not end the program.
+    EXPECT_EQ(WaitForSingleObject(child.process(), 0), c.ended_first ? WAIT_OBJECT_0 : WAIT_TIMEOUT);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, InputIdleTest, ::testing::ValuesIn(kInputIdleCases),
-                         [](const ::testing::TestParamInfo<InputIdleCase>& param_info) {
-                             return std::string(KindName(param_info.param.kind));
-                         });
+INSTANTIATE_TEST_SUITE_P(Kinds, InputIdleTest, ::testing::ValuesIn(kInputIdleCases), ParamLabel());
+
+}  // namespace
+
+void PrintTo(ChildKind kind, std::ostream* os);
+
+namespace {
 
 class TerminateTest : public ::testing::TestWithParam<ChildKind> {};
 
@@ -145,6 +180,9 @@ TEST_P(TerminateTest, TerminateProcessSetsTheExitCodeAndSignalsTheProcess) {
     DWORD code = 0;
     EXPECT_TRUE(GetExitCodeProcess(pi.hProcess, &code));
     EXPECT_EQ(code, 0xC0DEu);
+    code = 0;
+    EXPECT_TRUE(GetExitCodeThread(pi.hThread, &code));
+    EXPECT_EQ(code, 0xC0DEu) << "the main thread's exit code is the process's";
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, TerminateTest,
@@ -153,5 +191,25 @@ INSTANTIATE_TEST_SUITE_P(Kinds, TerminateTest,
                              return std::string(KindName(param_info.param));
                          });
 
+TEST(Process, TerminatingAProgramThatHasEndedFailsWithAccessDenied) {
+    if (UnderWine()) {
+        GTEST_SKIP() << "Wine's TerminateProcess succeeds on a process that has already ended; Windows fails it "
+                        "with ERROR_ACCESS_DENIED";
+    }
+    Child child;
+    ASSERT_TRUE(child.Start(ChildCommandLine(ChildKind::never))) << "error " << GetLastError();
+    ASSERT_TRUE(TerminateProcess(child.process(), 4));
+    ASSERT_EQ(WaitForSingleObject(child.process(), 10000), WAIT_OBJECT_0);
+    SetLastError(0);
+    EXPECT_FALSE(TerminateProcess(child.process(), 5));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeProcess(child.process(), &code));
+    EXPECT_EQ(code, 4u) << "a second TerminateProcess changed the exit code";
+}
+
 }  // namespace
+
+void PrintTo(ChildKind kind, std::ostream* os) { *os << KindName(kind); }
+
 }  // namespace conformance

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -67,9 +68,9 @@ TEST_F(RegistryTest, MissingKeysAndValuesAreFileNotFound) {
         BYTE buffer[16];
         DWORD size = sizeof buffer;
         DWORD type = 12345;
-        EXPECT_EQ(RegQueryValueExA(key_, "RykConformance.NoSuchValue", nullptr, &type, with_buffer ? buffer : nullptr,
-                                   &size),
-                  ERROR_FILE_NOT_FOUND)
+        EXPECT_EQ(
+            RegQueryValueExA(key_, "RykConformance.NoSuchValue", nullptr, &type, with_buffer ? buffer : nullptr, &size),
+            ERROR_FILE_NOT_FOUND)
             << (with_buffer ? "with a buffer" : "size only");
     }
 }
@@ -78,11 +79,9 @@ TEST_F(RegistryTest, KeyAndValueNamesIgnoreLetterCase) {
     const std::string name = Put(REG_DWORD, DwordBytes(7));
     HKEY k = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\RYKCONFORMANCE", 0, KEY_READ, &k), ERROR_SUCCESS);
-    std::string upper = name;
-    for (char& ch : upper) ch = static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 'a' + 'A' : ch);
     DWORD value = 0;
     DWORD size = sizeof value;
-    EXPECT_EQ(RegQueryValueExA(k, upper.c_str(), nullptr, nullptr, reinterpret_cast<LPBYTE>(&value), &size),
+    EXPECT_EQ(RegQueryValueExA(k, UpperCase(name).c_str(), nullptr, nullptr, reinterpret_cast<LPBYTE>(&value), &size),
               ERROR_SUCCESS);
     EXPECT_EQ(value, 7u);
     RegCloseKey(k);
@@ -99,6 +98,7 @@ struct QueryCase {
     LONG rc;
     DWORD size_after;  // *lpcbData after the call
 };
+void PrintTo(const QueryCase& c, std::ostream* os) { *os << c.label; }
 
 const QueryCase kQueryCases[] = {
     {"sz_fits", REG_SZ, Bytes("abc"), false, 16, ERROR_SUCCESS, 4},
@@ -146,8 +146,7 @@ TEST_P(QueryTest, ReportsTypeAndSizeAndFillsOnlyTheValuesBytes) {
     EXPECT_EQ(RegQueryValueExA(key_, name.c_str(), nullptr, nullptr, buffer.data(), &size), ERROR_SUCCESS);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, QueryTest, ::testing::ValuesIn(kQueryCases),
-                         ParamLabel());
+INSTANTIATE_TEST_SUITE_P(Cases, QueryTest, ::testing::ValuesIn(kQueryCases), ParamLabel());
 
 TEST_F(RegistryTest, AShorterValueReadIntoALargerBufferReplacesOnlyTheLeadingBytes) {
     const std::string name = Put(REG_SZ, Bytes("abcdefgh"));
@@ -195,11 +194,6 @@ TEST_F(RegistryTest, DeletedValuesAreGone) {
 
 TEST_F(RegistryTest, AKeyTheUserMayNotWriteRefusesWriteAccess) {
     const std::string path = std::string(kRoot) + "\\ReadOnly";
-    HKEY k = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                              nullptr, &k, nullptr),
-              ERROR_SUCCESS);
-    RegCloseKey(k);
     if (!MakeKeyReadOnly(path.c_str())) {
         GTEST_SKIP() << "this machine cannot make a registry key read-only for the test (Wine runs every program "
                         "with full access to its registry)";
@@ -210,10 +204,8 @@ TEST_F(RegistryTest, AKeyTheUserMayNotWriteRefusesWriteAccess) {
         LONG rc;
     };
     const Case cases[] = {
-        {KEY_SET_VALUE, ERROR_ACCESS_DENIED},
-        {KEY_WRITE, ERROR_ACCESS_DENIED},
-        {KEY_ALL_ACCESS, ERROR_ACCESS_DENIED},
-        {KEY_READ, ERROR_SUCCESS},
+        {KEY_SET_VALUE, ERROR_ACCESS_DENIED},  {KEY_WRITE, ERROR_ACCESS_DENIED},
+        {KEY_ALL_ACCESS, ERROR_ACCESS_DENIED}, {KEY_READ, ERROR_SUCCESS},
         {KEY_QUERY_VALUE, ERROR_SUCCESS},
     };
     for (const Case& c : cases) {
@@ -222,6 +214,12 @@ TEST_F(RegistryTest, AKeyTheUserMayNotWriteRefusesWriteAccess) {
             << "access 0x" << std::hex << c.access;
         if (c.rc == ERROR_SUCCESS && opened != nullptr) RegCloseKey(opened);
     }
+    // Creating an existing key opens it, with the same check.
+    HKEY created = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
+                              &created, nullptr),
+              ERROR_ACCESS_DENIED);
+    if (created != nullptr) RegCloseKey(created);
 }
 
 }  // namespace

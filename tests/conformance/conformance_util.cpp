@@ -11,6 +11,11 @@ std::string UniqueName(const std::string& stem) {
            std::to_string(serial.fetch_add(1) + 1);
 }
 
+std::string UpperCase(std::string text) {
+    for (char& ch : text) ch = static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 'a' + 'A' : ch);
+    return text;
+}
+
 namespace {
 
 DWORD WINAPI RunBody(LPVOID param) {

@@ -44,6 +44,9 @@ private:
 // and no other run of this program on the same machine uses.
 std::string UniqueName(const std::string& stem);
 
+// The ASCII text in capitals.
+std::string UpperCase(std::string text);
+
 // Starts `body` on a new thread made with CreateThread; the thread's exit code
 // is the body's result. Returns the thread handle (NULL if CreateThread
 // failed).

@@ -21,12 +21,18 @@ enum class ChildKind {
 // CreateProcessA's lpCommandLine (lpApplicationName NULL).
 std::string ChildCommandLine(ChildKind kind);
 
-// Makes HKEY_LOCAL_MACHINE\<path> (an existing key) a key the user may read but
-// not write. False where the machine offers no way to do that.
+// Makes HKEY_LOCAL_MACHINE\<path> a key the user may read but not write,
+// creating it if needed. False where the machine offers no way to do that.
 bool MakeKeyReadOnly(const char* path);
 
-// True when the tests run under Wine rather than Windows or the simulated
-// machine, for the few checks where Wine is known to differ from Windows.
+// How far GetTickCount may lag behind a wait that has just timed out: on
+// Windows the count moves in clock ticks (about 16 ms on NT and under Wine,
+// up to 55 ms on Windows 95/98), so a count read right after a wait can still
+// be one tick short. 0 on a machine whose tick count is exact.
+DWORD TickCountStepMs();
+
+// True when the tests run under Wine, for the few checks where Wine is known
+// to differ from Windows.
 bool UnderWine();
 
 }  // namespace conformance

@@ -1,7 +1,6 @@
 // The machine is the simulated one: the helper programs are programs of the
 // machine, installed by InstallChildPrograms before the tests run.
 #include "fixture.h"
-
 #include "machine.h"
 #include "registry.h"
 
@@ -41,9 +40,14 @@ std::string ChildCommandLine(ChildKind kind) {
 }
 
 bool MakeKeyReadOnly(const char* path) {
-    sim::Machine::current().registry().set_read_only(HKEY_LOCAL_MACHINE, path, true);
+    sim::Registry& registry = sim::Machine::current().registry();
+    registry.create_key(HKEY_LOCAL_MACHINE, path);
+    registry.set_read_only(HKEY_LOCAL_MACHINE, path, true);
     return true;
 }
+
+// The simulated clock jumps exactly to each time-out.
+DWORD TickCountStepMs() { return 0; }
 
 bool UnderWine() { return false; }
 

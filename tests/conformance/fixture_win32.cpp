@@ -34,6 +34,8 @@ bool MakeKeyReadOnly(const char*) {
     return false;
 }
 
+DWORD TickCountStepMs() { return 55; }
+
 bool UnderWine() {
     const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
