@@ -18,6 +18,8 @@ struct OpenCase {
     bool opened;
 };
 
+void PrintTo(const OpenCase& c, std::ostream* os) { *os << c.name; }
+
 class OpenDriverTest : public MachineTest, public ::testing::WithParamInterface<OpenCase> {};
 
 // A second call neither opens a second handle nor retries a failed open.
@@ -52,7 +54,7 @@ const OpenCase kOpenCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Channel, OpenDriverTest, ValuesIn(kOpenCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         CaseName<OpenCase>);
 
 // ------------------------------------------------------------------ requests
 
@@ -113,6 +115,8 @@ struct Ring0Case {
     int result;
 };
 
+void PrintTo(const Ring0Case& c, std::ostream* os) { *os << c.name; }
+
 class ToRing0HandleTest : public MachineTest, public ::testing::WithParamInterface<Ring0Case> {};
 
 TEST_P(ToRing0HandleTest, ConvertsOrTellsWhichStepFailed) {
@@ -146,7 +150,7 @@ const Ring0Case kRing0Cases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Channel, ToRing0HandleTest, ValuesIn(kRing0Cases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         CaseName<Ring0Case>);
 
 }  // namespace
 }  // namespace unit

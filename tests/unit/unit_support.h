@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -59,5 +60,11 @@ void ExpectEncoded(const Request& r, DWORD code, size_t size, const std::vector<
 // The exit code of a quit message posted to the calling thread and not yet
 // retrieved, if there is one. (GetMessageA would block when there is none.)
 std::optional<int> PendingQuit(sim::Machine& m);
+
+// The name of a table row, for the names of parameterised tests.
+template <class Case>
+std::string CaseName(const ::testing::TestParamInfo<Case>& row) {
+    return row.param.name;
+}
 
 }  // namespace unit
