@@ -28,15 +28,13 @@ if(RYK_PROGRAM_SOURCES)
   target_compile_options(rykxyldr PRIVATE ${RYK_WARNINGS})
 endif()
 
-set(RYK_WINMAIN "${PROJECT_SOURCE_DIR}/src/app/winmain_entry.cpp")
-if(TARGET rykxyldr AND EXISTS "${RYK_WINMAIN}")
-  add_executable(RykXyLdr "${RYK_WINMAIN}")
-  target_link_libraries(RykXyLdr PRIVATE rykxyldr)
+if(TARGET rykxyldr)
+  # The program itself: every subsystem, WinMain among them, linked whole.
+  add_executable(RykXyLdr ${RYK_PROGRAM_SOURCES})
+  target_include_directories(RykXyLdr PRIVATE src)
   target_compile_options(RykXyLdr PRIVATE ${RYK_WARNINGS})
   # A GUI-subsystem program: no console window when Windows starts it.
   target_link_options(RykXyLdr PRIVATE -mwindows)
-else()
-  message(STATUS "RykXyLdr.exe is not built: src/app/winmain_entry.cpp or the program sources are missing")
 endif()
 
 if(EXISTS "${PROJECT_SOURCE_DIR}/tests/conformance/CMakeLists.txt")
