@@ -13,14 +13,14 @@ namespace runner {
 
 namespace {
 
-void fill_registry(sim::Registry& reg, const std::vector<RegistryKeySpec>& keys) {
+void fill_registry(sim::Registry& reg, const std::vector<RegistryKeyEntry>& keys) {
     for (const auto& k : keys) {
         reg.create_key(HKEY_LOCAL_MACHINE, k.path);
         for (const auto& v : k.values) {
             switch (v.type) {
-            case RegistryValueSpec::Type::dword: reg.set_dword(HKEY_LOCAL_MACHINE, k.path, v.name, v.dword); break;
-            case RegistryValueSpec::Type::sz: reg.set_string(HKEY_LOCAL_MACHINE, k.path, v.name, v.text); break;
-            case RegistryValueSpec::Type::binary:
+            case RegistryValueEntry::Type::dword: reg.set_dword(HKEY_LOCAL_MACHINE, k.path, v.name, v.dword); break;
+            case RegistryValueEntry::Type::sz: reg.set_string(HKEY_LOCAL_MACHINE, k.path, v.name, v.text); break;
+            case RegistryValueEntry::Type::binary:
                 reg.set_binary(HKEY_LOCAL_MACHINE, k.path, v.name, std::vector<BYTE>(v.bytes.begin(), v.bytes.end()));
                 break;
             }
@@ -36,11 +36,11 @@ int32_t map_across(int32_t lo, int32_t hi, double f) {
     return static_cast<int32_t>(lo + std::lround(f * span));
 }
 
-void queue_touch(sim::Machine& m, const Step& s, uint32_t flags) {
-    if (s.at)
-        m.driver().queue_touch_at(s.screen, s.u, s.v, flags);
-    else
-        m.driver().queue_packet(s.screen, s.x, s.y, flags);
+// False when the driver could not place a touch at (u, v).
+bool queue_touch(sim::Machine& m, const Step& s, uint32_t flags) {
+    if (s.at) return m.driver().queue_touch_at(s.screen, s.u, s.v, flags);
+    m.driver().queue_packet(s.screen, s.x, s.y, flags);
+    return true;
 }
 
 // The touch point in desktop pixels, for the record, and what may keep the
@@ -106,8 +106,9 @@ void play_step(sim::Machine& m, const Step& s) {
     switch (s.kind) {
     case Step::Kind::touch: queue_touch(m, s, s.flags); break;
     case Step::Kind::tap:
-        queue_touch(m, s, s.flags);
-        queue_touch(m, s, s.flags | PKT_RELEASE);
+        // The release only with its press; a tap that cannot be placed is
+        // one fault, not two.
+        if (queue_touch(m, s, s.flags)) queue_touch(m, s, s.flags | PKT_RELEASE);
         break;
     case Step::Kind::quick_touch_params: m.driver().set_quick_touch(s.screen, s.dx, s.dy); break;
     case Step::Kind::add_touchscreen:

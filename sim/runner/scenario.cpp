@@ -105,7 +105,12 @@ nlohmann::ordered_json to_json(const toml::node& n) {
     if (auto v = n.value_exact<bool>()) return *v;
     if (auto v = n.value_exact<std::string>()) return *v;
     std::ostringstream s;
-    s << n;
+    if (auto* d = n.as_date())
+        s << *d;
+    else if (auto* t = n.as_time())
+        s << *t;
+    else if (auto* dt = n.as_date_time())
+        s << *dt;
     return s.str();
 }
 
@@ -301,8 +306,8 @@ const DWORD kRequests[] = {REQ_SET_XY_EVENT,       REQ_GET_TOUCH,        REQ_SET
                            REQ_END_CHANGE,         REQ_GET_TOUCHSCREEN,  REQ_SET_MONITOR_NUMBER, REQ_GET_ALIGNMENT,
                            REQ_GET_QUICKTOUCH};
 
-RefusalSpec read_refusal(TableReader& r) {
-    RefusalSpec s;
+RefusalRule read_refusal(TableReader& r) {
+    RefusalRule s;
     s.request = r.required_string("request");
     bool found = false;
     std::string names;
@@ -392,9 +397,12 @@ Step read_step(TableReader& r, int number, int* touchscreens, const std::string&
         stimulus_pos = p;
     }
     if (!stimulus) {
-        r.finish();  // an unknown key explains a missing stimulus best
         std::string list;
-        for (const char* n : kStimuli) list += (list.empty() ? "" : ", ") + std::string(n);
+        for (const char* n : kStimuli) {
+            r.find(n);
+            list += (list.empty() ? "" : ", ") + std::string(n);
+        }
+        r.finish();  // a misspelt stimulus explains the missing one best
         r.fail_here("a step needs one stimulus (" + list + ")");
     }
     s.action = std::string(stimulus->str());
@@ -485,7 +493,10 @@ void read_machine(TableReader& r, sim::Config& c, const std::string& file) {
         if (!sim::parse_windows(*w, &c.windows))
             r.fail("windows", "unknown Windows version \"" + *w + "\" (one of 95, 98, me, nt4, 2000, xp, vista)");
     }
-    if (r.has("monitors")) c.monitors = read_monitors(r, "monitors", file);
+    if (r.has("monitors"))
+        c.monitors = read_monitors(r, "monitors", file);
+    else
+        r.find("monitors");
     if (auto d = r.boolean("driver")) c.driver = *d;
     if (auto o = r.string("open_vxd_handle")) {
         if (*o == "exported")
@@ -515,7 +526,7 @@ void read_machine(TableReader& r, sim::Config& c, const std::string& file) {
     r.finish();
 }
 
-void read_registry(TableReader& r, std::vector<RegistryKeySpec>& out, const std::string& file) {
+void read_registry(TableReader& r, std::vector<RegistryKeyEntry>& out, const std::string& file) {
     // In file order, so that the machine is filled as the file reads.
     std::vector<std::pair<SourcePos, std::string>> keys;
     for (auto&& [k, v] : r.table()) keys.emplace_back(pos_of(k.source(), file), std::string(k.str()));
@@ -524,24 +535,24 @@ void read_registry(TableReader& r, std::vector<RegistryKeySpec>& out, const std:
         const toml::table* t = r.table(path);
         if (path.empty()) r.fail(path, "names no sub-key");
         TableReader kr(*t, r.child("'" + path + "'"), file);
-        RegistryKeySpec spec;
-        spec.path = path;
+        RegistryKeyEntry entry;
+        entry.path = path;
         for (auto&& [name_key, value] : *t) {
             const std::string name(name_key.str());
             if (name == "read_only") {
-                spec.read_only = kr.boolean(name).value_or(false);
+                entry.read_only = kr.boolean(name).value_or(false);
                 continue;
             }
             kr.find(name);
-            RegistryValueSpec v;
+            RegistryValueEntry v;
             v.name = name;
-            if (auto i = value.value_exact<int64_t>()) {
-                if (*i < kInt32Min || *i > kUint32Max)
-                    kr.fail(name, "a REG_DWORD must fit in 32 bits, not " + std::to_string(*i));
-                v.type = RegistryValueSpec::Type::dword;
-                v.dword = static_cast<uint32_t>(*i);
+            if (auto dw = value.value_exact<int64_t>()) {
+                if (*dw < kInt32Min || *dw > kUint32Max)
+                    kr.fail(name, "a REG_DWORD must fit in 32 bits, not " + std::to_string(*dw));
+                v.type = RegistryValueEntry::Type::dword;
+                v.dword = static_cast<uint32_t>(*dw);
             } else if (auto s = value.value_exact<std::string>()) {
-                v.type = RegistryValueSpec::Type::sz;
+                v.type = RegistryValueEntry::Type::sz;
                 v.text = *s;
             } else if (const toml::table* b = value.as_table()) {
                 TableReader br(*b, kr.child(name), file);
@@ -556,14 +567,14 @@ void read_registry(TableReader& r, std::vector<RegistryKeySpec>& out, const std:
                     v.bytes.push_back(static_cast<uint8_t>(*byte));
                 }
                 br.finish();
-                v.type = RegistryValueSpec::Type::binary;
+                v.type = RegistryValueEntry::Type::binary;
             } else {
                 kr.fail(name, std::string("must be an integer (REG_DWORD), a string (REG_SZ) or { binary = [...] }, not ") +
                                   type_name(value));
             }
-            spec.values.push_back(std::move(v));
+            entry.values.push_back(std::move(v));
         }
-        out.push_back(std::move(spec));
+        out.push_back(std::move(entry));
     }
     r.finish();
 }
@@ -592,8 +603,8 @@ const toml::table& top_table(TableReader& top, std::string_view key) {
 }  // namespace
 
 ScenarioError::ScenarioError(SourcePos pos, std::string key, std::string message)
-    : std::runtime_error(pos.file + ":" + std::to_string(pos.line) + ":" + std::to_string(pos.column) + ": " +
-                         (key.empty() ? std::string() : key + ": ") + message),
+    : std::runtime_error(pos.file + (pos.line > 0 ? ":" + std::to_string(pos.line) + ":" + std::to_string(pos.column) : "") +
+                         ": " + (key.empty() ? std::string() : key + ": ") + message),
       pos_(std::move(pos)),
       key_(std::move(key)),
       message_(std::move(message)) {}
@@ -700,7 +711,7 @@ std::string rect_text(const RECT& r) {
 
 }  // namespace
 
-std::string describe(const RefusalSpec& r) {
+std::string describe(const RefusalRule& r) {
     std::string t = "refuse " + r.request;
     if (r.rule.index >= 0) t += " for index " + std::to_string(r.rule.index);
     if (r.rule.touchscreen >= 0) t += " for touchscreen " + std::to_string(r.rule.touchscreen);

@@ -26,7 +26,8 @@ struct SourcePos {
 
 // A scenario file that cannot be read or does not follow the format. what()
 // is "FILE:LINE:COLUMN: KEY: MESSAGE" (KEY left out when the fault is not
-// about one key, e.g. a TOML syntax error).
+// about one key, e.g. a TOML syntax error; LINE:COLUMN when the file could
+// not be read at all).
 class ScenarioError : public std::runtime_error {
 public:
     ScenarioError(SourcePos pos, std::string key, std::string message);
@@ -40,7 +41,7 @@ private:
     std::string message_;
 };
 
-struct RegistryValueSpec {
+struct RegistryValueEntry {
     enum class Type { dword, sz, binary };
     std::string name;
     Type type = Type::dword;
@@ -50,15 +51,15 @@ struct RegistryValueSpec {
 };
 
 // One sub-key of HKEY_LOCAL_MACHINE with its values.
-struct RegistryKeySpec {
+struct RegistryKeyEntry {
     std::string path;
-    std::vector<RegistryValueSpec> values;
+    std::vector<RegistryValueEntry> values;
     bool read_only = false;
 };
 
 // A refusal rule for the driver: `code` is the control code named by
 // `request`.
-struct RefusalSpec {
+struct RefusalRule {
     std::string request;
     uint32_t code = 0;
     sim::orvane::Refusal rule;
@@ -107,7 +108,7 @@ struct Step {
     int32_t lparam = 0;  // 32 bits as on Windows; sign-extended when posted
 
     // refuse
-    RefusalSpec refusal;
+    RefusalRule refusal;
 
     // wait
     uint64_t wait_ms = 0;
@@ -116,10 +117,10 @@ struct Step {
 struct Scenario {
     std::string file;
     sim::Config config;
-    std::vector<RegistryKeySpec> registry;
+    std::vector<RegistryKeyEntry> registry;
     std::vector<sim::orvane::TouchscreenConfig> touchscreens;
     std::optional<sim::ProgramSpec> calibration;  // installed as <system_directory>\Quavel.exe
-    std::vector<RefusalSpec> refusals;            // in force before the program starts
+    std::vector<RefusalRule> refusals;            // in force before the program starts
     std::vector<Step> steps;
 };
 
@@ -134,6 +135,6 @@ std::string calibration_program_path(const std::string& system_directory);
 // Text for a step, e.g. "tap touchscreen 0 at (0.25, 0.5)".
 std::string describe(const Step& step);
 // Text for a refusal rule, e.g. "refuse REQ_GET_TOUCH, once".
-std::string describe(const RefusalSpec& refusal);
+std::string describe(const RefusalRule& refusal);
 
 }  // namespace runner

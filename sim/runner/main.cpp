@@ -1,0 +1,16 @@
+// rykxy-sim: runs RykXyLdr, the real program with its real WinMain, on the
+// simulated Windows machine that a scenario file describes, plays the
+// scenario's steps and reports what happened (see cli.h, scenario.cpp).
+#include "cli.h"
+#include "platform/win32.h"
+
+// The program's entry point, in the rykxyldr library (src/app/winmain.cpp),
+// with C linkage as on Windows.
+extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);
+
+int main(int argc, char** argv) {
+    return runner::run_command_line(argc, argv, [] {
+        static char command_line[] = "";  // RykXyLdr takes no command line
+        return WinMain(GetModuleHandleA(nullptr), nullptr, command_line, SW_SHOWDEFAULT);
+    });
+}
