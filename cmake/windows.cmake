@@ -40,3 +40,11 @@ endif()
 if(EXISTS "${PROJECT_SOURCE_DIR}/tests/conformance/CMakeLists.txt")
   add_subdirectory(tests/conformance)
 endif()
+
+if(EXISTS "${PROJECT_SOURCE_DIR}/sim/wine/CMakeLists.txt")
+  add_subdirectory(sim/wine)
+endif()
+
+if(EXISTS "${PROJECT_SOURCE_DIR}/tests/wine/CMakeLists.txt")
+  add_subdirectory(tests/wine)
+endif()

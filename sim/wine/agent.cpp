@@ -1,0 +1,428 @@
+// ryk-wine-agent.exe: plays a scenario's steps to the real RykXyLdr.exe from
+// inside Wine, for scripts/wine-run, and records what another program can
+// see of it.
+//
+//   ryk-wine-agent.exe PLAN RECORD PROGRAM
+//
+// PLAN is a file of tab-separated lines that scripts/wine-run writes from the
+// scenario:
+//   object   mutex:NAME | event:NAME      a kernel object that exists before the start
+//   step     N touch S X Y FLAGS          a packet at desktop pixel (X, Y)
+//   step     N touch_at S U V FLAGS       a packet at (U, V) across the touchscreen
+//   step     N tap S X Y | tap_at S U V   a kind-5 press and its release
+//   step     N quick S DX DY              new quick-touch thresholds
+//   step     N add SERIAL MONITOR PATH REMEMBERS QDX QDY ALIGNMENT SIGNAL
+//   step     N remove                     the remove-devices signal
+//   step     N command MESSAGE WPARAM LPARAM
+//   step     N refuse CODE ALWAYS TIMES INDEX TOUCHSCREEN
+//   step     N clear_refusals | wait MS | close
+// Driver steps go to orvane.vxd's control pipe (RYK_ORVANE_PIPE).
+//
+// RECORD gets JSON lines, stamped with the machine's clock: each step as it
+// is played ("step", with the touch point and warnings), the mouse input the
+// low-level mouse hook sees ("mouse": flags as mouse_event's, and where the
+// pointer is after it), the "Quavel4683" broadcasts (and any other broadcast
+// of a registered message) that reach the agent's own window, message boxes
+// of the program that it dismissed, "end" when it closes the program after
+// the last step, and last "exit" with the program's exit code.
+//
+// After the start and after each step the agent waits until the program has
+// settled: its message boxes are dismissed and neither the driver's record
+// nor the agent's own has grown for a while. A real machine has no other
+// sign of a program that waits.
+
+#include "platform/win32.h"
+
+#include <tlhelp32.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "wine/control.h"
+#include "wine/lines.h"
+
+namespace {
+
+ryk_wine::LineFile g_record;
+std::atomic<long> g_records{0};
+std::string g_pipe;
+std::string g_driver_log;
+std::string g_quavel_log;
+
+void record(const ryk_wine::Json& j) {
+    g_record.write(j.line());
+    ++g_records;
+}
+
+void note(const std::string& text) {
+    ryk_wine::Json j("agent_note", ryk_wine::now_us());
+    j.str("text", text);
+    record(j);
+}
+
+std::string env(const char* name) {
+    char buf[1024];
+    const DWORD n = GetEnvironmentVariableA(name, buf, sizeof buf);
+    return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
+}
+
+std::vector<std::string> split_tabs(const std::string& s) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (;;) {
+        const size_t tab = s.find('\t', start);
+        out.push_back(s.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        if (tab == std::string::npos) return out;
+        start = tab + 1;
+    }
+}
+
+long long to_ll(const std::string& s) { return std::strtoll(s.c_str(), nullptr, 0); }
+
+// ------------------------------------------------------------------ watcher thread
+
+LRESULT CALLBACK mouse_hook(int code, WPARAM wparam, LPARAM lparam) {
+    if (code == HC_ACTION) {
+        const auto* m = reinterpret_cast<const MSLLHOOKSTRUCT*>(lparam);
+        DWORD flags = 0;
+        switch (wparam) {
+        case WM_MOUSEMOVE: flags = MOUSEEVENTF_MOVE; break;
+        case WM_LBUTTONDOWN: flags = MOUSEEVENTF_LEFTDOWN; break;
+        case WM_LBUTTONUP: flags = MOUSEEVENTF_LEFTUP; break;
+        case WM_RBUTTONDOWN: flags = MOUSEEVENTF_RIGHTDOWN; break;
+        case WM_RBUTTONUP: flags = MOUSEEVENTF_RIGHTUP; break;
+        case WM_MBUTTONDOWN: flags = MOUSEEVENTF_MIDDLEDOWN; break;
+        case WM_MBUTTONUP: flags = MOUSEEVENTF_MIDDLEUP; break;
+        default: break;
+        }
+        ryk_wine::Json j("mouse", ryk_wine::now_us());
+        j.num("flags", flags).num("x", m->pt.x).num("y", m->pt.y).boolean("injected", (m->flags & LLMHF_INJECTED) != 0);
+        if (!flags) j.num("message", static_cast<int64_t>(wparam));
+        record(j);
+    }
+    return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+LRESULT CALLBACK watcher_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (msg >= 0xC000 && msg <= 0xFFFF) {
+        char name[256] = {};
+        if (!GetClipboardFormatNameA(msg, name, sizeof name)) std::snprintf(name, sizeof name, "0x%04X", msg);
+        ryk_wine::Json j("broadcast", ryk_wine::now_us());
+        j.str("message", name).num("wparam", static_cast<int64_t>(wparam)).num("lparam", static_cast<int64_t>(lparam));
+        record(j);
+        return 0;
+    }
+    return DefWindowProcA(hwnd, msg, wparam, lparam);
+}
+
+HANDLE g_watcher_ready = nullptr;
+
+// Owns the window that receives broadcasts and the low-level mouse hook;
+// both need a thread that does nothing but pump messages.
+DWORD WINAPI watcher_thread(LPVOID) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = watcher_proc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "RykWineAgentWatcher";
+    RegisterClassA(&wc);
+    CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, wc.hInstance, nullptr);
+    if (!SetWindowsHookExA(WH_MOUSE_LL, mouse_hook, GetModuleHandleA(nullptr), 0)) note("no low-level mouse hook");
+    SetEvent(g_watcher_ready);
+    MSG m;
+    while (GetMessageA(&m, nullptr, 0, 0) > 0) DispatchMessageA(&m);
+    return 0;
+}
+
+// ------------------------------------------------------------------ the program
+
+PROCESS_INFORMATION g_program{};
+
+struct BoxSearch {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK find_boxes(HWND hwnd, LPARAM param) {
+    auto* s = reinterpret_cast<BoxSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    char cls[32] = {};
+    GetClassNameA(hwnd, cls, sizeof cls);
+    if (pid == s->pid && std::string(cls) == "#32770") s->found.push_back(hwnd);
+    return TRUE;
+}
+
+std::set<HWND> g_dismissed;
+
+// Answers the program's open message boxes with their OK button, as a user
+// would; returns whether there was one.
+bool dismiss_message_boxes() {
+    BoxSearch s{g_program.dwProcessId, {}};
+    EnumWindows(find_boxes, reinterpret_cast<LPARAM>(&s));
+    for (HWND box : s.found) {
+        if (g_dismissed.insert(box).second) {
+            char caption[256] = {}, text[1024] = {};
+            GetWindowTextA(box, caption, sizeof caption);
+            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+            ryk_wine::Json j("msgbox_dismissed", ryk_wine::now_us());
+            j.str("caption", caption).str("text", text);
+            record(j);
+        }
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+    return !s.found.empty();
+}
+
+long long file_size(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA a{};
+    if (path.empty() || !GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a)) return -1;
+    return (static_cast<long long>(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
+}
+
+bool program_ended() { return WaitForSingleObject(g_program.hProcess, 0) == WAIT_OBJECT_0; }
+
+// Waits until nothing observable has happened for `quiet_ms`, dismissing
+// message boxes meanwhile; gives up after `limit_ms` with a note.
+void settle(DWORD quiet_ms = 500, DWORD limit_ms = 20000) {
+    const DWORD start = GetTickCount();
+    DWORD last_change = start;
+    long long last = -2;
+    for (;;) {
+        const bool box = dismiss_message_boxes();
+        const long long now = file_size(g_driver_log) + file_size(g_quavel_log) * 7 + g_records.load() * 131;
+        const DWORD t = GetTickCount();
+        if (box || now != last) {
+            last = now;
+            last_change = t;
+        }
+        if (t - last_change >= (program_ended() ? quiet_ms / 2 : quiet_ms)) return;
+        if (t - start >= limit_ms) {
+            note("the program did not settle within " + std::to_string(limit_ms) + " ms");
+            return;
+        }
+        Sleep(20);
+    }
+}
+
+HWND program_window() { return FindWindowA("RykXyLdrAppClass", nullptr); }
+
+// ------------------------------------------------------------------ steps
+
+std::string driver(const std::string& command) {
+    if (file_size(g_driver_log) < 0) return "err the program has not opened the driver";
+    return ryk_wine::control(g_pipe, command, 5000);
+}
+
+void touch_step(ryk_wine::Json& step, const std::string& step_number, const std::vector<std::string>& a, bool at,
+                bool tap) {
+    // a: S X Y [FLAGS]  or  S U V [FLAGS]
+    const std::string flags = tap ? "5" : a[4];
+    std::string answer = driver(std::string(at ? "touch_at" : "touch") + "\t" + a[1] + "\t" + a[2] + "\t" + a[3] +
+                                "\t" + flags);
+    if (answer.rfind("ok", 0) != 0) {
+        step.str("warning", answer);
+        record(step);
+        return;
+    }
+    if (at) {
+        long x = 0, y = 0;
+        std::sscanf(answer.c_str(), "ok %ld %ld", &x, &y);
+        step.num("x", x).num("y", y);
+    } else {
+        step.num("x", to_ll(a[2])).num("y", to_ll(a[3]));
+    }
+    const std::string state = driver("state\t" + a[1]);
+    if (state.find("xy=0 ") != std::string::npos)
+        step.str("warning", "no packet event is handed over for touchscreen " + a[1] +
+                                ": the packet waits in the driver's queue");
+    record(step);
+    if (tap) {
+        const std::string release = std::to_string(5 | 0x100);
+        answer = driver(std::string(at ? "touch_at" : "touch") + "\t" + a[1] + "\t" + a[2] + "\t" + a[3] + "\t" +
+                        release);
+        if (answer.rfind("ok", 0) != 0) {
+            ryk_wine::Json w("step_warning", ryk_wine::now_us());
+            w.num("n", to_ll(step_number)).str("warning", "the release: " + answer);
+            record(w);
+        }
+    }
+}
+
+void play(const std::vector<std::string>& f) {
+    // f: step N KIND ARGS...
+    const std::vector<std::string> a(f.begin() + 2, f.end());
+    const std::string& kind = a[0];
+    ryk_wine::Json step("step", ryk_wine::now_us());
+    step.num("n", to_ll(f[1]));
+    if (kind == "touch" || kind == "touch_at") return touch_step(step, f[1], a, kind == "touch_at", false);
+    if (kind == "tap" || kind == "tap_at") return touch_step(step, f[1], a, kind == "tap_at", true);
+
+    std::string answer = "ok";
+    if (kind == "command" || kind == "close") {
+        HWND w = program_window();
+        if (!w) step.str("warning", "the program has no window of class RykXyLdrAppClass: nothing posted");
+        record(step);
+        if (!w) return;
+        if (kind == "close")
+            PostMessageA(w, WM_CLOSE, 0, 0);
+        else
+            PostMessageA(w, RegisterWindowMessageA(a[1].c_str()), static_cast<WPARAM>(to_ll(a[2])),
+                         static_cast<LPARAM>(static_cast<int32_t>(static_cast<uint32_t>(to_ll(a[3])))));
+        return;
+    }
+    if (kind == "wait") {
+        record(step);
+        Sleep(static_cast<DWORD>(to_ll(a[1])));
+        return;
+    }
+    // Driver steps.
+    record(step);
+    if (kind == "quick") {
+        answer = driver("quick\t" + a[1] + "\t" + a[2] + "\t" + a[3]);
+    } else if (kind == "add") {
+        std::string cmd = "add";
+        for (size_t i = 1; i + 1 < a.size(); ++i) cmd += "\t" + a[i];
+        answer = driver(cmd);
+        if (answer.rfind("ok", 0) == 0 && a.back() == "1") answer = driver("signal_add");
+    } else if (kind == "remove") {
+        answer = driver("signal_remove");
+    } else if (kind == "refuse") {
+        answer = driver("refuse\t" + a[1] + "\t" + a[2] + "\t" + a[3] + "\t" + a[4] + "\t" + a[5]);
+    } else if (kind == "clear_refusals") {
+        answer = driver("clear_refusals");
+    } else {
+        answer = "err unknown step " + kind;
+    }
+    if (answer.rfind("ok", 0) != 0 || answer == "ok 0") {
+        ryk_wine::Json w("step_warning", ryk_wine::now_us());
+        w.num("n", to_ll(f[1])).str("warning", answer == "ok 0" ? "no event is handed over: the driver cannot signal"
+                                                              : answer);
+        record(w);
+    }
+}
+
+// Ends what the program left running (calibration programs it started), so
+// that the run leaves no process behind.
+void end_leftovers() {
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return;
+    PROCESSENTRY32 pe{};
+    pe.dwSize = sizeof pe;
+    for (BOOL more = Process32First(snap, &pe); more; more = Process32Next(snap, &pe)) {
+        if (lstrcmpiA(pe.szExeFile, "Quavel.exe") != 0) continue;
+        HANDLE p = OpenProcess(PROCESS_TERMINATE, FALSE, pe.th32ProcessID);
+        if (p) {
+            TerminateProcess(p, 0);
+            CloseHandle(p);
+            note("ended a Quavel.exe left running");
+        }
+    }
+    CloseHandle(snap);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    if (__argc != 4) {
+        std::fprintf(stderr, "usage: ryk-wine-agent.exe PLAN RECORD PROGRAM\n");
+        return 2;
+    }
+    const std::string plan = __argv[1], out = __argv[2], program = __argv[3];
+    if (!g_record.open(out)) {
+        std::fprintf(stderr, "ryk-wine-agent: cannot write %s\n", out.c_str());
+        return 2;
+    }
+    g_pipe = env("RYK_ORVANE_PIPE");
+    if (g_pipe.empty()) g_pipe = "\\\\.\\pipe\\RykOrvaneTest";
+    g_driver_log = env("RYK_ORVANE_LOG");
+    g_quavel_log = env("RYK_QUAVEL_LOG");
+
+    std::vector<std::vector<std::string>> lines;
+    {
+        std::ifstream f(plan);
+        if (!f) {
+            std::fprintf(stderr, "ryk-wine-agent: cannot read %s\n", plan.c_str());
+            return 2;
+        }
+        for (std::string line; std::getline(f, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty()) lines.push_back(split_tabs(line));
+        }
+    }
+
+    // The pointer starts in the middle of the primary monitor, as on the
+    // simulated machine. GetCursorPos first: the null display driver ignores
+    // SetCursorPos as a process's first display call.
+    POINT p;
+    GetCursorPos(&p);
+    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    SetCursorPos(w / 2, h / 2);
+    {
+        ryk_wine::Json j("agent_start", ryk_wine::now_us());
+        j.num("screen_width", w).num("screen_height", h);
+        record(j);
+    }
+
+    g_watcher_ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD tid = 0;
+    CloseHandle(CreateThread(nullptr, 0, watcher_thread, nullptr, 0, &tid));
+    WaitForSingleObject(g_watcher_ready, 10000);
+
+    std::vector<HANDLE> objects;
+    for (const auto& f : lines) {
+        if (f[0] != "object" || f.size() < 2) continue;
+        const std::string& o = f[1];
+        if (o.rfind("event:", 0) == 0)
+            objects.push_back(CreateEventA(nullptr, FALSE, FALSE, o.substr(6).c_str()));
+        else
+            objects.push_back(CreateMutexA(nullptr, FALSE, o.substr(o.rfind("mutex:", 0) == 0 ? 6 : 0).c_str()));
+    }
+
+    std::string command_line = "\"" + program + "\"";
+    std::string folder = program.substr(0, program.find_last_of("\\/"));
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    if (!CreateProcessA(program.c_str(), &command_line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si,
+                        &g_program)) {
+        std::fprintf(stderr, "ryk-wine-agent: cannot start %s (error %lu)\n", program.c_str(), GetLastError());
+        return 2;
+    }
+    WaitForInputIdle(g_program.hProcess, 20000);
+    settle();
+
+    for (const auto& f : lines) {
+        if (f[0] != "step" || f.size() < 3) continue;
+        play(f);
+        settle();
+    }
+
+    if (!program_ended()) {
+        HWND win = program_window();
+        ryk_wine::Json j("end", ryk_wine::now_us());
+        j.str("action", win ? "close" : "none");
+        record(j);
+        if (win) {
+            PostMessageA(win, WM_CLOSE, 0, 0);
+            settle();
+        }
+    }
+    DWORD code = 0;
+    const bool ended = WaitForSingleObject(g_program.hProcess, 30000) == WAIT_OBJECT_0;
+    ryk_wine::Json exit("exit", ryk_wine::now_us());
+    if (ended && GetExitCodeProcess(g_program.hProcess, &code)) {
+        exit.num("code", code);
+    } else {
+        exit.null("code");
+        TerminateProcess(g_program.hProcess, 0xDEAD);
+        note("the program did not end; it was terminated");
+    }
+    record(exit);
+    end_leftovers();
+    for (HANDLE o : objects) CloseHandle(o);
+    return 0;
+}

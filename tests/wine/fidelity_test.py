@@ -1,0 +1,162 @@
+#!/usr/bin/env python3
+"""Does tests/wine/fidelity tell a real difference between the simulated run
+and the Wine run from the ways the two may rightly differ?
+
+    tests/wine/fidelity_test.py
+
+A small pair of traces that agree is changed one way at a time: each fault
+must be reported, each harmless difference (threads, times, handle values,
+the system directory, how the pointer's position is seen) must not.
+"""
+
+import copy
+import importlib.machinery
+import importlib.util
+import os
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+_loader = importlib.machinery.SourceFileLoader("fidelity", os.path.join(HERE, "fidelity"))
+_module_def = importlib.util.spec_from_loader("fidelity", _loader)
+fidelity = importlib.util.module_from_spec(_module_def)
+_loader.exec_module(fidelity)
+
+
+def ioctl(code, thread, ok=True, **fields):
+    return dict(ev="ioctl", t_us=0, code=code, thread=thread, ok=ok, wTouchscreen=0, **fields)
+
+
+def sim_trace():
+    return [
+        ioctl("REQ_GET_TOUCHSCREEN", 1, iMonitor=65535),
+        ioctl("REQ_GET_TOUCHSCREEN", 1, ok=False, iMonitor=65535),
+        ioctl("REQ_SET_XY_EVENT", 1, hEventR0=3248488496),
+        ioctl("REQ_GET_QUICKTOUCH", 2),
+        {"ev": "regwrite", "t_us": 0, "key": "Enum\\Ryk\\TS-0001", "name": "MonitorNumber", "type": "REG_DWORD",
+         "value": 0},
+        {"ev": "step", "t_us": 0, "n": 1, "action": "tap"},
+        ioctl("REQ_GET_TOUCH", 3, iX=900, iY=100, dwFlags=5),
+        {"ev": "cursor", "t_us": 0, "x": 900, "y": 100},
+        {"ev": "mouse", "t_us": 0, "flags": 0x2, "dx": 0, "dy": 0},
+        ioctl("REQ_GET_TOUCH", 3, iX=1023, iY=767, dwFlags=0x105),
+        {"ev": "cursor", "t_us": 0, "x": 1023, "y": 767},
+        {"ev": "mouse", "t_us": 0, "flags": 0x5, "dx": 1, "dy": 1},
+        {"ev": "step", "t_us": 0, "n": 2, "action": "command"},
+        {"ev": "broadcast", "t_us": 0, "message": "Quavel4683", "wparam": 2, "lparam": 0},
+        {"ev": "launch", "t_us": 0, "command_line": "C:\\WINDOWS\\SYSTEM\\Quavel -t2", "ok": True},
+        {"ev": "msgbox", "t_us": 0, "text": "Reg read error", "caption": "", "style": 0},
+        {"ev": "end", "t_us": 0},
+        ioctl("REQ_CLEAR_EVENT", 1, hEventR0=0),
+        {"ev": "device_close", "t_us": 0},
+        {"ev": "exit", "t_us": 0, "code": 0},
+    ]
+
+
+def wine_trace():
+    """The same run as Wine shows it: other threads, handles and times, the
+    quick-touch refresher ahead of the main thread, the mouse seen by the
+    hook (the move and the release of one mouse_event call as two inputs,
+    the move past the screen's edge unclipped), Wine's system directory."""
+    return [
+        ioctl("REQ_GET_QUICKTOUCH", 352),
+        ioctl("REQ_GET_TOUCHSCREEN", 340, iMonitor=65535),
+        ioctl("REQ_GET_TOUCHSCREEN", 340, ok=False, iMonitor=65535),
+        ioctl("REQ_SET_XY_EVENT", 340, hEventR0=192),
+        {"ev": "regwrite", "t_us": 9, "key": "Enum\\Ryk\\TS-0001", "name": "MonitorNumber", "type": "REG_DWORD",
+         "value": 0},
+        {"ev": "step", "t_us": 10, "n": 1, "action": "tap"},
+        ioctl("REQ_GET_TOUCH", 360, iX=900, iY=100, dwFlags=5),
+        {"ev": "mouse", "t_us": 11, "flags": 0x2, "x": 900, "y": 100, "injected": True},
+        ioctl("REQ_GET_TOUCH", 360, iX=1023, iY=767, dwFlags=0x105),
+        {"ev": "mouse", "t_us": 12, "flags": 0x1, "x": 1024, "y": 768, "injected": True},
+        {"ev": "mouse", "t_us": 13, "flags": 0x4, "x": 1024, "y": 768, "injected": True},
+        {"ev": "step", "t_us": 20, "n": 2, "action": "command"},
+        {"ev": "broadcast", "t_us": 21, "message": "Quavel4683", "wparam": 2, "lparam": 0},
+        {"ev": "launch", "t_us": 22, "command_line": "C:\\windows\\system32\\Quavel -t2", "ok": True},
+        {"ev": "msgbox", "t_us": 23, "text": "Reg read error", "caption": "", "style": 0},
+        {"ev": "end", "t_us": 30},
+        ioctl("REQ_CLEAR_EVENT", 340, hEventR0=0),
+        {"ev": "device_close", "t_us": 31},
+        {"ev": "exit", "t_us": 40, "code": 0},
+    ]
+
+
+def where(trace, **match):
+    return next(i for i, e in enumerate(trace) if all(e.get(k) == v for k, v in match.items()))
+
+
+class Fidelity(unittest.TestCase):
+    def differences(self, wine):
+        return fidelity.compare(sim_trace(), wine)
+
+    def test_the_same_run_agrees(self):
+        self.assertEqual(self.differences(wine_trace()), [])
+
+    def test_faults_are_reported(self):
+        def drop(**m):
+            def f(t):
+                del t[where(t, **m)]
+            return f
+
+        def set_field(field, value, **m):
+            def f(t):
+                t[where(t, **m)][field] = value
+            return f
+
+        def swap_within_thread(t):
+            a, b = where(t, code="REQ_GET_TOUCHSCREEN", ok=True), where(t, code="REQ_GET_TOUCHSCREEN", ok=False)
+            t[a], t[b] = t[b], t[a]
+
+        def move_to_next_step(t):
+            i = where(t, ev="broadcast")
+            e = t.pop(i)
+            t.insert(where(t, ev="end") + 1, e)
+
+        def add(event, after):
+            def f(t):
+                t.insert(where(t, **after) + 1, event)
+            return f
+
+        # (what goes wrong under Wine, how the Wine trace shows it, the kind of difference reported)
+        cases = [
+            ("a request is missing", drop(code="REQ_SET_XY_EVENT"), "driver requests"),
+            ("a request has another field value", set_field("iX", 901, code="REQ_GET_TOUCH", dwFlags=5),
+             "driver requests"),
+            ("a request fails that succeeded", set_field("ok", False, code="REQ_SET_XY_EVENT"), "driver requests"),
+            ("a handle of 0 where one was handed over", set_field("hEventR0", 0, code="REQ_SET_XY_EVENT"),
+             "driver requests"),
+            ("one thread's requests in another order", swap_within_thread, "driver requests"),
+            ("a request moves to another thread", set_field("thread", 352, code="REQ_SET_XY_EVENT"),
+             "driver requests"),
+            ("a click lands elsewhere", set_field("x", 901, ev="mouse", flags=0x2), "mouse input"),
+            ("a left click becomes a right click", set_field("flags", 0x8, ev="mouse", flags=0x2), "mouse input"),
+            ("the broadcast comes a step later", move_to_next_step, "broadcasts"),
+            ("another broadcast parameter", set_field("wparam", 3, ev="broadcast"), "broadcasts"),
+            ("another message box style", set_field("style", 0x30, ev="msgbox"), "message boxes"),
+            ("another registry value", set_field("value", 1, ev="regwrite"), "registry writes"),
+            ("another command line", set_field("command_line", "C:\\windows\\system32\\Quavel -t1", ev="launch"),
+             "launches"),
+            ("a launch that failed", set_field("ok", False, ev="launch"), "launches"),
+            ("a protocol error", add({"ev": "protocol_error", "t_us": 5, "detail": "REQ_GET_TOUCH: x", "thread": 1},
+                                     {"ev": "step", "n": 1}), "protocol errors"),
+            ("the device is not closed", drop(ev="device_close"), "device closings"),
+            ("another exit code", set_field("code", 2, ev="exit"), "exit code"),
+            ("a step is missing", drop(ev="step", n=2), "different steps"),
+        ]
+        for name, change, reported in cases:
+            with self.subTest(name):
+                wine = wine_trace()
+                change(wine)
+                diffs = self.differences(wine)
+                self.assertTrue(diffs, "not reported")
+                self.assertIn(reported, "\n".join(diffs))
+
+    def test_real_input_is_not_the_programs(self):
+        wine = wine_trace()
+        wine.insert(where(wine, ev="step", n=2), {"ev": "mouse", "t_us": 14, "flags": 0x1, "x": 5, "y": 5,
+                                                   "injected": False})
+        self.assertEqual(self.differences(wine), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
