@@ -1,0 +1,149 @@
+#include "touch/packets.h"
+
+#include <cstring>
+
+#include "app/app.h"
+#include "driver/channel.h"
+#include "touch/workers.h"
+
+std::atomic<LONG> gbRightButton{0};
+std::atomic<LONG> giLastX{0};
+std::atomic<LONG> giLastY{0};
+
+namespace {
+
+// The mode's button. Each action below reads the mode once, so its down and
+// up (or the comparison and the press) always name the same button.
+bool RightMode() { return gbRightButton.load() != 0; }
+
+DWORD UpState(bool bRight) { return bRight ? BUTTON_RIGHT_UP : BUTTON_LEFT_UP; }
+DWORD DownState(bool bRight) { return bRight ? BUTTON_RIGHT_DOWN : BUTTON_LEFT_DOWN; }
+
+void Mouse(DWORD dwFlags, DWORD dx, DWORD dy) { mouse_event(dwFlags, dx, dy, 0, 0); }
+
+// A relative move of one unit right and one down; it follows every button-up.
+void Nudge() { Mouse(MOUSEEVENTF_MOVE, 1, 1); }
+
+void ZeroMove() { Mouse(MOUSEEVENTF_MOVE, 0, 0); }
+
+// Down and up with a move each, then a nudge.
+void Click(bool bRight) {
+    Mouse(DownState(bRight), 0, 0);
+    Mouse(UpState(bRight), 0, 0);
+    Nudge();
+}
+
+void Press(bool bRight) { Mouse(bRight ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN, 0, 0); }
+
+void Release(bool bRight) {
+    Mouse(bRight ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP, 0, 0);
+    Nudge();
+}
+
+// |a - b| > limit, in 64 bits so that no pair of coordinates overflows.
+bool Beyond(LONG a, LONG b, LONG limit) {
+    long long d = static_cast<long long>(a) - static_cast<long long>(b);
+    if (d < 0) d = -d;
+    return d > static_cast<long long>(limit);
+}
+
+// A quick-touch report far from the previous one with PKT_FARTOUCH: a click
+// at the previous quick-touch point, then the button held down at the new
+// one. The mode is read at each of the two actions.
+void FarTouch(const TouchPacket& packet, DWORD* pdwButtonState) {
+    SetCursorPos(giLastX.load(), giLastY.load());
+    Click(RightMode());
+    SetCursorPos(packet.iX, packet.iY);
+    *pdwButtonState = DownState(RightMode());
+    Mouse(*pdwButtonState, 0, 0);
+    Nudge();
+}
+
+}  // namespace
+
+void TranslatePacket(const TouchPacket* pPacket, DWORD* pdwButtonState) {
+    SetCursorPos(pPacket->iX, pPacket->iY);
+    const DWORD dwKind = pPacket->dwFlags & PKT_KIND;
+    const bool bRelease = (pPacket->dwFlags & PKT_RELEASE) != 0;
+    const bool bRight = RightMode();
+
+    if (dwKind == 0) {
+        Click(bRight);
+    } else if (dwKind == 1) {
+        ZeroMove();
+        if (bRelease) Click(bRight);
+    } else if (bRelease) {
+        Release(bRight);
+        *pdwButtonState = UpState(bRight);
+    } else if (*pdwButtonState == UpState(bRight)) {
+        Press(bRight);
+        *pdwButtonState = DownState(bRight);
+    } else {
+        ZeroMove();
+    }
+}
+
+DWORD WINAPI TouchPacketThread(LPVOID pParam) {
+    WorkerNode* const pNode = static_cast<WorkerNode*>(pParam);
+    const LONG iTouchscreen = pNode->iTouchscreen;
+    const HANDLE hXyEvent = pNode->hXyEvent;
+    const HANDLE hStopEvent = pNode->hStopEvent;
+    DWORD dwButtonState = RightMode() ? BUTTON_RIGHT_UP : BUTTON_LEFT_UP;
+    bool bPending = false;  // a kind-0 quick-touch release waits for its click
+
+    TouchPacket packet;
+    std::memset(&packet, 0, sizeof packet);
+
+    while (WaitForWorkerEvent(hStopEvent, hXyEvent)) {
+        // One packet per wake-up; the driver signals again while more wait.
+        EnterCriticalSection(&gcsDriver);
+        packet.header.wTag2 = REQ_TAG;
+        packet.header.wTouchscreen = static_cast<WORD>(iTouchscreen);
+        DWORD cbReturned = 0;
+        const BOOL bRead =
+            DeviceIoControl(ghDriver, REQ_GET_TOUCH, &packet, sizeof packet, &packet, sizeof packet, &cbReturned, nullptr);
+        LeaveCriticalSection(&gcsDriver);
+        if (!bRead) continue;  // the packet is lost
+
+        if ((packet.dwFlags & PKT_QUICKTOUCH) == 0) {
+            TranslatePacket(&packet, &dwButtonState);
+            continue;
+        }
+
+        // A quick-touch report: its code is the kind byte without the
+        // quick-touch bit, and TranslatePacket sees that code as the kind.
+        const DWORD dwCode = (packet.dwFlags & PKT_KIND) - PKT_QUICKTOUCH;
+        packet.dwFlags &= ~PKT_QUICKTOUCH;
+        const bool bRelease = (packet.dwFlags & PKT_RELEASE) != 0;
+        const bool bFarTouch = (packet.dwFlags & PKT_FARTOUCH) != 0;
+        // Far from the last quick-touch report of any touchscreen: beyond
+        // the X threshold, or else beyond the Y threshold.
+        const bool bFar = Beyond(packet.iX, giLastX.load(), pNode->iQuickTouchDx.load()) ||
+                          Beyond(packet.iY, giLastY.load(), pNode->iQuickTouchDy.load());
+
+        switch (dwCode) {
+        case 0:
+            if (bFar && bFarTouch) {
+                TranslatePacket(&packet, &dwButtonState);
+            } else if (bRelease) {
+                bPending = true;
+            } else if (bPending) {
+                TranslatePacket(&packet, &dwButtonState);
+                bPending = false;
+            }
+            break;
+        case 1:
+        case 5:
+        case 6:
+            if (bFar && bFarTouch) FarTouch(packet, &dwButtonState);
+            else TranslatePacket(&packet, &dwButtonState);
+            break;
+        default:  // no mouse input for the other codes
+            break;
+        }
+
+        giLastX.store(packet.iX);
+        giLastY.store(packet.iY);
+    }
+    return 0;
+}
