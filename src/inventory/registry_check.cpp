@@ -1,0 +1,120 @@
+#include "inventory/registry_check.h"
+
+#include <cstring>
+
+#include "app/app.h"
+#include "driver/channel.h"
+#include "driver/protocol.h"
+#include "inventory/touchscreen_list.h"
+
+namespace {
+
+// The touchscreen's key is opened for reading and writing, like every key
+// the program opens.
+constexpr REGSAM kKeyAccess = KEY_QUERY_VALUE | KEY_SET_VALUE;
+
+// Room for "SerialNumber" in the key, NUL included.
+constexpr DWORD kSerialBytes = 32;
+
+// The values sent in REQ_GET_ALIGNMENT; a driver that does not answer leaves
+// them in the buffer, and they are what gets written then.
+constexpr LONG kDefaultOffsetX = 0;
+constexpr LONG kDefaultScrDx = 576;
+constexpr LONG kDefaultDx = 3107;
+constexpr LONG kDefaultOffsetY = 0;
+constexpr LONG kDefaultScrDy = 432;
+constexpr LONG kDefaultDy = 3012;
+constexpr LONG kDefaultSwapXY = 0;
+
+// A current record to work on. Without one the list's accessors answer
+// neutral values (a monitor of -2), and there is no key to look at.
+bool HaveCurrentRecord() { return gpTouchscreens != nullptr && gpTouchscreens->GetMonitor() != -2; }
+
+// Opens the current record's key. An empty path would name
+// HKEY_LOCAL_MACHINE itself, which is no touchscreen's key: it counts as a
+// key that cannot be opened.
+bool OpenTouchscreenKey(HKEY* phKey) {
+    CHAR szPath[256] = "";
+    if (gpTouchscreens->GetRegistryPath(szPath) == 0) return false;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, szPath, 0, kKeyAccess, phKey) == ERROR_SUCCESS;
+}
+
+void WriteDword(HKEY hKey, LPCSTR pszName, LONG iValue) {
+    const DWORD dwValue = static_cast<DWORD>(iValue);
+    RegSetValueExA(hKey, pszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue), sizeof dwValue);
+}
+
+}  // namespace
+
+int CheckRegistryEntry() {
+    if (!HaveCurrentRecord()) return 0;
+
+    HKEY hKey = nullptr;
+    if (!OpenTouchscreenKey(&hKey)) return 0;
+
+    // One byte more than the registry may fill, and cleared: a value that
+    // comes without its NUL still ends inside the buffer.
+    CHAR szKeySerial[kSerialBytes + 1];
+    std::memset(szKeySerial, 0, sizeof szKeySerial);
+    DWORD cbSerial = kSerialBytes;
+    DWORD dwType = 0;
+    if (RegQueryValueExA(hKey, "SerialNumber", nullptr, &dwType, reinterpret_cast<LPBYTE>(szKeySerial),
+                         &cbSerial) != ERROR_SUCCESS) {
+        // Missing or too long: nothing is written and the record keeps its
+        // monitor.
+        RegCloseKey(hKey);
+        return 0;
+    }
+
+    CHAR szSerial[kSerialBytes];
+    std::memset(szSerial, 0, sizeof szSerial);
+    gpTouchscreens->GetSerialNumber(szSerial);
+
+    int iResult = 1;
+    if (std::strcmp(szKeySerial, szSerial) != 0) {
+        // The key belongs to another device: its monitor assignment no longer
+        // holds, here or in the record. The driver is not told.
+        iResult = 0;
+        WriteDword(hKey, "MonitorNumber", -1);
+        gpTouchscreens->SetMonitor(-1);
+    }
+
+    RegCloseKey(hKey);
+    return iResult;
+}
+
+void WriteDefaultAlignment() {
+    if (!HaveCurrentRecord()) return;
+
+    AlignmentRequest req;
+    std::memset(&req, 0, sizeof req);
+    req.header.wTag1 = REQ_TAG;
+    req.header.wTag2 = REQ_TAG;
+    req.header.dwReserved = 0;
+    req.header.wTouchscreen = static_cast<WORD>(gpTouchscreens->GetId() & 0xFFFF);
+    req.OffsetX = kDefaultOffsetX;
+    req.ScrDx = kDefaultScrDx;
+    req.Dx = kDefaultDx;
+    req.OffsetY = kDefaultOffsetY;
+    req.ScrDy = kDefaultScrDy;
+    req.Dy = kDefaultDy;
+    req.SwapXY = kDefaultSwapXY;
+    DWORD cbReturned = 0;
+    // Whether the driver answered or not, the buffer holds the values to
+    // write: its own, or the ones sent.
+    DeviceIoControl(ghDriver, REQ_GET_ALIGNMENT, &req, sizeof req, &req, sizeof req, &cbReturned, nullptr);
+
+    HKEY hKey = nullptr;
+    if (!OpenTouchscreenKey(&hKey)) return;
+
+    // In this order; a failed write does not stop the others.
+    WriteDword(hKey, "OffsetX", req.OffsetX);
+    WriteDword(hKey, "ScrDx", req.ScrDx);
+    WriteDword(hKey, "Dx", req.Dx);
+    WriteDword(hKey, "OffsetY", req.OffsetY);
+    WriteDword(hKey, "ScrDy", req.ScrDy);
+    WriteDword(hKey, "Dy", req.Dy);
+    WriteDword(hKey, "SwapXY", req.SwapXY);
+
+    RegCloseKey(hKey);
+}
