@@ -1,3 +1,31 @@
 #include "app/control.h"
 
-bool HandleControlMessage(HWND, UINT, WPARAM, LPARAM, LRESULT*) { return false; }
+#include "app/app.h"
+#include "app/commands.h"
+#include "hotplug/signals.h"
+#include "monitors/monitor_table.h"
+
+bool HandleControlMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* plResult) {
+    // The fixed message numbers first, the registered message after them.
+    switch (message) {
+    case WM_DISPLAYCHANGE:
+        // The new colour depth and screen size in wParam and lParam are not
+        // needed: the monitor table asks the system itself.
+        UpdateVxdDisplayInfo();
+        *plResult = 0;
+        return true;
+    case WM_COMMAND:
+        // The window has no menu and no controls: nothing to do, and not for
+        // DefWindowProcA either.
+        *plResult = 0;
+        return true;
+    case WM_RYK_ADDMON:
+        *plResult = OnAddMonMessage();
+        return true;
+    default:
+        break;
+    }
+    // Until it is registered, gmsgPlexorCommand is 0, which is WM_NULL.
+    if (gmsgPlexorCommand != 0 && message == gmsgPlexorCommand) return OnPlexorCommand(wParam, lParam, plResult);
+    return false;
+}

@@ -57,6 +57,9 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     gnUnassignedAtStart = gpTouchscreens->GetUnassignedCount();
 
     if (ArmAddMonSignal() != 0) {
+        // The driver is not asked to withdraw anything; a watcher that the
+        // arming started is ended, though, so that none outlives WinMain.
+        EndWatchers();
         CloseHandle(ghDriver);
         return 3;
     }

@@ -1,11 +1,239 @@
 #include "hotplug/signals.h"
 
+#include <cstring>
+
+#include "app/app.h"
+#include "driver/channel.h"
+#include "driver/protocol.h"
+#include "hotplug/calibration.h"
+#include "touch/workers.h"
+
 HANDLE ghAddMonDoneEvent = 0;
+HANDLE ghAddMonEvent = 0;
+DWORD ghAddMonEventR0 = 0;
+HANDLE ghAddMonThread = 0;
+HANDLE ghRemoveEvent = 0;
+DWORD ghRemoveEventR0 = 0;
+HANDLE ghRemoveThread = 0;
+HANDLE ghWatchersEndEvent = 0;
 
-int ArmAddMonSignal() { return 0; }
+namespace {
 
-int ArmRemoveSignal() { return 0; }
+const char kAddMonDoneEventName[] = "RykAddMonDoneEvent";
+const char kAddMonEventName[] = "RykAddMonEvent";
+const char kRemoveEventName[] = "RykRemoveDevicesEvent";
 
-void DisarmAddMonSignal() {}
+// The start count of the add-monitor watcher: the start-up itself is the one
+// operation pending when it starts; window creation's done signal ends it.
+const LONG kAddMonStartCount = 1;
 
-void DisarmRemoveSignal() {}
+// IsDebuggerPresent, looked up at run time: Windows 95 does not export it.
+typedef BOOL(WINAPI* ISDEBUGGERPRESENT_PROC)();
+
+// Shown by the add-monitor watcher itself, with no owner, when more than two
+// add-monitor operations are pending. Modal: until it is dismissed the
+// watcher does not wait, and signals stay latched in the auto-reset events
+// meanwhile (at most one per event).
+void ShowCountMessage() { MessageBoxA(NULL, "nAddMonEvents > 2", "ERROR!", MB_OK); }
+
+void PostAddMon() { PostMessageA(ghWnd.load(), WM_RYK_ADDMON, 0, 0); }
+
+// Waits at most WATCHER_END_TIMEOUT_MS for the thread *phThread; when it has
+// ended, its handle is closed and set to 0. TRUE when no thread is left
+// running under this handle.
+BOOL JoinWatcher(HANDLE* phThread) {
+    if (*phThread == 0) return TRUE;
+    if (WaitForSingleObject(*phThread, WATCHER_END_TIMEOUT_MS) != WAIT_OBJECT_0) return FALSE;
+    CloseHandle(*phThread);
+    *phThread = 0;
+    return TRUE;
+}
+
+// The rest of both arm operations, which differ only in the watcher and the
+// request: start the watcher at the highest priority (2), turn the event into
+// a ring-0 handle (3, 4) and hand it over inside a change bracket for
+// touchscreen 0 (5).
+int StartAndHandOver(LPTHREAD_START_ROUTINE pfnWatcher, LPVOID pParam, HANDLE hEvent, DWORD dwSetCode,
+                     HANDLE* phThread, DWORD* pdwEventR0) {
+    DWORD dwThreadId = 0;
+    *phThread = CreateThread(NULL, WATCHER_STACK_SIZE, pfnWatcher, pParam, 0, &dwThreadId);
+    if (*phThread == 0 || dwThreadId == 0) return 2;
+    SetThreadPriority(*phThread, THREAD_PRIORITY_HIGHEST);
+
+    DWORD dwEventR0 = 0;
+    switch (ToRing0Handle(hEvent, &dwEventR0)) {
+    case TO_RING0_OK: break;
+    case TO_RING0_NOT_FOUND: return 3;
+    default: return 4;
+    }
+    *pdwEventR0 = dwEventR0;
+
+    VxdChange(FALSE, 0);
+    // A refused hand-over leaves the bracket open; the driver gives it up.
+    if (!VxdEventRequest(dwSetCode, 0, dwEventR0)) return 5;
+    VxdChange(TRUE, 0);
+    return 0;
+}
+
+}  // namespace
+
+BOOL VxdEventRequest(DWORD dwCode, WORD wTouchscreen, DWORD hEventR0) {
+    EventRequest req;
+    std::memset(&req, 0, sizeof req);
+    req.header.wTag2 = REQ_TAG;
+    req.header.wTouchscreen = wTouchscreen;
+    req.hEventR0 = hEventR0;
+    DWORD cbReturned = 0;
+    return DeviceIoControl(ghDriver, dwCode, &req, sizeof req, &req, sizeof req, &cbReturned, NULL);
+}
+
+BOOL MakeWatchersEndEvent() {
+    if (ghWatchersEndEvent == 0) ghWatchersEndEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    return ghWatchersEndEvent != 0 ? TRUE : FALSE;
+}
+
+void ReportFailedWait(DWORD dwError) {
+    // Kept where a debugger looks at the break.
+    volatile DWORD dwWaitError = dwError;
+    (void)dwWaitError;
+    HMODULE hKernel = GetModuleHandleA("KERNEL32");
+    if (hKernel == NULL) return;
+    FARPROC pfn = GetProcAddress(hKernel, "IsDebuggerPresent");
+    if (pfn == NULL) return;
+    ISDEBUGGERPRESENT_PROC pfnIsDebuggerPresent =
+        reinterpret_cast<ISDEBUGGERPRESENT_PROC>(reinterpret_cast<void (*)()>(pfn));
+    if (pfnIsDebuggerPresent()) DebugBreak();
+}
+
+int ArmAddMonSignal() {
+    // A failed step leaves in these exactly what this arming made.
+    ghAddMonEvent = 0;
+    ghAddMonEventR0 = 0;
+    ghAddMonThread = 0;
+    if (!MakeWatchersEndEvent()) return 1;
+
+    // Only this program makes "RykAddMonDoneEvent": finding it already there
+    // means another instance or a stranger would feed our count.
+    SetLastError(0);
+    ghAddMonDoneEvent = CreateEventA(NULL, FALSE, FALSE, kAddMonDoneEventName);
+    if (ghAddMonDoneEvent == 0 || GetLastError() == ERROR_ALREADY_EXISTS) return 1;
+
+    // The driver may have made this one; it is used as it is.
+    ghAddMonEvent = CreateEventA(NULL, FALSE, FALSE, kAddMonEventName);
+    if (ghAddMonEvent == 0) return 1;
+
+    // The start count travels as the parameter's value, so it stays valid
+    // whenever the thread reads it.
+    LPVOID pStartCount = reinterpret_cast<LPVOID>(static_cast<INT_PTR>(kAddMonStartCount));
+    return StartAndHandOver(AddMonWatcher, pStartCount, ghAddMonEvent, REQ_SET_ADDMON_EVENT, &ghAddMonThread,
+                            &ghAddMonEventR0);
+}
+
+int ArmRemoveSignal() {
+    ghRemoveEvent = 0;
+    ghRemoveEventR0 = 0;
+    ghRemoveThread = 0;
+    if (!MakeWatchersEndEvent()) return 1;
+
+    ghRemoveEvent = CreateEventA(NULL, FALSE, FALSE, kRemoveEventName);
+    if (ghRemoveEvent == 0) return 1;
+
+    return StartAndHandOver(RemoveWatcher, NULL, ghRemoveEvent, REQ_SET_REMOVE_EVENT, &ghRemoveThread,
+                            &ghRemoveEventR0);
+}
+
+void EndWatchers() {
+    if (ghWatchersEndEvent != 0) SetEvent(ghWatchersEndEvent);
+    BOOL bAllEnded = JoinWatcher(&ghAddMonThread);
+    bAllEnded = JoinWatcher(&ghRemoveThread) && bAllEnded;
+    bAllEnded = EndCalibrationWatchers() && bAllEnded;
+    // A watcher still running may wait on the end event again.
+    if (bAllEnded && ghWatchersEndEvent != 0) {
+        CloseHandle(ghWatchersEndEvent);
+        ghWatchersEndEvent = 0;
+    }
+}
+
+void DisarmAddMonSignal() {
+    if (ghAddMonEventR0 != 0) {
+        ClearVxdEvent(0, ghAddMonEventR0);
+        ghAddMonEventR0 = 0;
+    }
+    EndWatchers();
+    // The event only once its watcher is gone (or never started).
+    if (ghAddMonThread == 0 && ghAddMonEvent != 0) {
+        CloseHandle(ghAddMonEvent);
+        ghAddMonEvent = 0;
+    }
+}
+
+void DisarmRemoveSignal() {
+    if (ghRemoveEventR0 != 0) {
+        ClearVxdEvent(0, ghRemoveEventR0);
+        ghRemoveEventR0 = 0;
+    }
+    EndWatchers();
+    if (ghRemoveThread == 0 && ghRemoveEvent != 0) {
+        CloseHandle(ghRemoveEvent);
+        ghRemoveEvent = 0;
+    }
+}
+
+DWORD WINAPI AddMonWatcher(LPVOID pStartCount) {
+    // The end event first, so that the program's end is not held up by
+    // signals that are still latched.
+    const DWORD kWaitEnd = WAIT_OBJECT_0;
+    const DWORD kWaitAdded = WAIT_OBJECT_0 + 1;
+    const DWORD kWaitDone = WAIT_OBJECT_0 + 2;
+    const HANDLE ahWait[3] = {ghWatchersEndEvent, ghAddMonEvent, ghAddMonDoneEvent};
+
+    // Add-monitor operations pending or running.
+    LONG nAddMonEvents = static_cast<LONG>(reinterpret_cast<INT_PTR>(pStartCount));
+
+    for (;;) {
+        const DWORD dwResult = WaitForMultipleObjects(3, ahWait, FALSE, INFINITE);
+        if (dwResult == kWaitEnd) return 0;
+        if (dwResult == WAIT_FAILED) {
+            // Waiting again would fail at once again.
+            ReportFailedWait(GetLastError());
+            return 1;
+        }
+        if (dwResult == kWaitAdded) {
+            // The driver signalled an addition. Several signals between two
+            // waits count as one.
+            ++nAddMonEvents;
+            if (nAddMonEvents == 1 && gbAddMonBusy.load() == 0) PostAddMon();
+            if (nAddMonEvents > 2) ShowCountMessage();
+        } else if (dwResult == kWaitDone) {
+            // An operation finished; a done signal that finds nothing
+            // pending changes nothing.
+            if (nAddMonEvents > 0) {
+                --nAddMonEvents;
+                if (nAddMonEvents > 0 && gbAddMonBusy.load() == 0) PostAddMon();
+            }
+            if (nAddMonEvents > 2) ShowCountMessage();
+        }
+    }
+}
+
+DWORD WINAPI RemoveWatcher(LPVOID) {
+    const DWORD kWaitEnd = WAIT_OBJECT_0;
+    const DWORD kWaitRemoved = WAIT_OBJECT_0 + 1;
+    const HANDLE ahWait[2] = {ghWatchersEndEvent, ghRemoveEvent};
+
+    for (;;) {
+        const DWORD dwResult = WaitForMultipleObjects(2, ahWait, FALSE, INFINITE);
+        if (dwResult == kWaitEnd) return 0;
+        if (dwResult == WAIT_FAILED) {
+            ReportFailedWait(GetLastError());
+            return 1;
+        }
+        if (dwResult == kWaitRemoved) {
+            // The main thread walks and changes the list too (rescan,
+            // reassignment, shutdown); its lock keeps the two apart. Nothing
+            // is restarted here.
+            WorkerListGuard guard(gpWorkers);
+            StopAllWorkers();
+        }
+    }
+}

@@ -1,20 +1,102 @@
 // The driver's add-monitor and remove-devices signals: the events handed to
 // the driver and the threads that watch them.
+//
+// "RykAddMonEvent" is set by the driver when a monitor or touchscreen was
+// added. AddMonWatcher does not rescan by itself: it counts the add-monitor
+// operations that are pending or running and posts WM_RYK_ADDMON to the
+// hidden window whenever the next one may start, so that every rescan runs
+// on the main thread, one at a time. It learns that an operation finished
+// through "RykAddMonDoneEvent", which the program sets itself: at the end of
+// window creation, after each WM_RYK_ADDMON, and when the calibration
+// program has exited.
+//
+// "RykRemoveDevicesEvent" is set by the driver when devices were removed;
+// RemoveWatcher then stops every worker, holding the worker list's lock.
+//
+// Ending the watchers. Every watcher thread of the program (these two and
+// each calibration-exit watcher) also waits on one program-wide manual-reset
+// event, ghWatchersEndEvent. EndWatchers sets it and waits until the threads
+// have ended; only then are the handles they wait on closed. A wait that
+// fails is shown to an attached debugger and ends its watcher.
 #pragma once
 
 #include "platform/win32.h"
 
-// "RykAddMonDoneEvent": set when an add-monitor operation has finished (at
-// the end of window creation, after each rescan, when the calibration
-// program exits). 0 until ArmAddMonSignal has created it.
-extern HANDLE ghAddMonDoneEvent;
+// Posted by AddMonWatcher to the hidden window, wParam 0, lParam 0.
+inline constexpr UINT WM_RYK_ADDMON = WM_USER + 1;
 
-// Arm a signal: 0 for success, otherwise the number (1 to 5) of the step
-// that failed. A failed arm releases nothing it created.
+// Stack size requested for every watcher thread.
+inline constexpr SIZE_T WATCHER_STACK_SIZE = 512;
+
+// How long EndWatchers waits for each watcher thread to end. A watcher that
+// is inside its modal message box may not end in time; its handles are then
+// left open until the process ends.
+inline constexpr DWORD WATCHER_END_TIMEOUT_MS = 5000;
+
+// "RykAddMonDoneEvent": auto-reset; set when an add-monitor operation has
+// finished. 0 until ArmAddMonSignal has created it; never closed.
+extern HANDLE ghAddMonDoneEvent;
+// "RykAddMonEvent": auto-reset, set by the driver.
+extern HANDLE ghAddMonEvent;
+// ghAddMonEvent as the driver knows it; 0 while not handed over.
+extern DWORD ghAddMonEventR0;
+// AddMonWatcher.
+extern HANDLE ghAddMonThread;
+// "RykRemoveDevicesEvent": auto-reset, set by the driver.
+extern HANDLE ghRemoveEvent;
+// ghRemoveEvent as the driver knows it; 0 while not handed over.
+extern DWORD ghRemoveEventR0;
+// RemoveWatcher.
+extern HANDLE ghRemoveThread;
+// Manual-reset, unnamed: set once, when the program ends its watchers.
+// Created by the first arming (or calibration launch) that needs it.
+extern HANDLE ghWatchersEndEvent;
+
+// Arm a signal: create its event(s), start its watcher and hand the event to
+// the driver inside a change bracket for touchscreen 0. 0 for success,
+// otherwise the failed step:
+//   1  an event cannot be created ("RykAddMonDoneEvent" also when it exists
+//      already)
+//   2  the watcher thread cannot be created
+//   3  KERNEL32 does not export OpenVxDHandle
+//   4  OpenVxDHandle refused the event
+//   5  the driver refused the event (the change bracket is left open)
+// A failed arm releases nothing it created; EndWatchers ends a watcher that
+// it started.
 int ArmAddMonSignal();
 int ArmRemoveSignal();
 
-// Withdraw a signal from the driver and close its handles; handles that are
-// still 0 are skipped.
+// Withdraw a signal from the driver (REQ_CLEAR_EVENT, no bracket), end the
+// watchers (EndWatchers) and close the signal's event and thread handles.
+// Handles that are 0 are skipped; what is closed is set to 0.
 void DisarmAddMonSignal();
 void DisarmRemoveSignal();
+
+// Ends every watcher thread of the program: sets ghWatchersEndEvent and
+// waits for each thread, at most WATCHER_END_TIMEOUT_MS each. The handle of
+// a thread that ended is closed and set to 0. When every watcher has ended,
+// the end event and the calibration program's exit event are closed too.
+// Makes no driver request. Calling it again does no harm.
+void EndWatchers();
+
+// Creates ghWatchersEndEvent unless it exists; FALSE when it cannot be
+// created. Every watcher needs it before it starts.
+BOOL MakeWatchersEndEvent();
+
+// The watchers. AddMonWatcher's parameter is the start count itself (1: the
+// start-up counts as one pending operation), not a pointer to it.
+// RemoveWatcher's parameter is not used. Both return 0 when the program ends
+// them and 1 when their wait failed.
+DWORD WINAPI AddMonWatcher(LPVOID pStartCount);
+DWORD WINAPI RemoveWatcher(LPVOID pUnused);
+
+// Shows a failed wait of a watcher to an attached debugger: DebugBreak, but
+// only where KERNEL32 has IsDebuggerPresent (not on Windows 95) and it says
+// a debugger is attached. dwError is GetLastError() of the wait.
+void ReportFailedWait(DWORD dwError);
+
+// Hands an event to the driver or withdraws it: one request of the
+// EventRequest layout (dwCode REQ_SET_XY_EVENT, REQ_SET_ADDMON_EVENT,
+// REQ_SET_REMOVE_EVENT, ...) for wTouchscreen with hEventR0, without a change
+// bracket of its own. Returns what DeviceIoControl returned.
+BOOL VxdEventRequest(DWORD dwCode, WORD wTouchscreen, DWORD hEventR0);

@@ -1,0 +1,136 @@
+#include "app/commands.h"
+
+#include <new>
+
+#include "app/app.h"
+#include "driver/channel.h"
+#include "driver/protocol.h"
+#include "hotplug/calibration.h"
+#include "hotplug/signals.h"
+#include "inventory/registry_check.h"
+#include "inventory/touchscreen_list.h"
+#include "monitors/monitor_table.h"
+#include "touch/packets.h"
+#include "touch/workers.h"
+
+namespace {
+
+// Replaces the touchscreen list with a fresh one from the driver. A new list
+// whose first request is refused is empty and has queued the quit with code
+// 2; the current message is still finished. A list that cannot be allocated
+// leaves the program without one, as if the driver had none.
+void RebuildTouchscreenList() {
+    delete gpTouchscreens;
+    gpTouchscreens = new (std::nothrow) TouchscreenList(ghDriver);
+    if (gpTouchscreens != nullptr) gpTouchscreens->Enumerate();
+}
+
+void BroadcastUpdated(LPARAM lParam) { PostMessageA(HWND_BROADCAST, gmsgQuavelNotify, NOTIFY_UPDATED, lParam); }
+
+// The sender may be any program: a monitor the table does not hold, or a
+// touchscreen the list does not hold, must not reach the driver or the
+// workers.
+bool IsAssignable(LONG iMonitor, LONG iTouchscreen) {
+    if (iMonitor < 0 || iMonitor >= giNumberOfMonitors || gpMonitors == nullptr) return false;
+    if (gpTouchscreens == nullptr) return false;
+    return iTouchscreen >= 0 && iTouchscreen < gpTouchscreens->GetCount();
+}
+
+void AssignMonitorCommand(LPARAM lParam) {
+    // 16-bit values, widened without sign.
+    const LONG iMonitor = static_cast<LONG>(LOWORD(lParam));
+    const LONG iTouchscreen = static_cast<LONG>(HIWORD(lParam));
+    // Refused as a failed worker start is: reply 1, nothing sent, nothing
+    // stopped.
+    LONG iResult = 1;
+    if (IsAssignable(iMonitor, iTouchscreen)) {
+        SendMonitorRect(iMonitor, iTouchscreen);
+        iResult = ReassignTouchscreen(iMonitor, iTouchscreen);
+    }
+    BroadcastUpdated(static_cast<LPARAM>(iResult));
+}
+
+void RefreshListCommand(LPARAM lParam) {
+    // Workers are not touched either way.
+    if (static_cast<DWORD>(lParam) != REFRESH_KEEP_LIST) RebuildTouchscreenList();
+    BroadcastUpdated(0);
+}
+
+}  // namespace
+
+LRESULT OnAddMonMessage() {
+    gbAddMonBusy = 1;
+    RescanTouchscreens();
+    LaunchCalibration();
+    gbAddMonBusy = 0;
+    // Whatever the rescan and the launch found: the watcher may post the
+    // next pending operation now.
+    SetEvent(ghAddMonDoneEvent);
+    return 0;
+}
+
+bool OnPlexorCommand(WPARAM wParam, LPARAM lParam, LRESULT* plResult) {
+    switch (wParam) {
+    case CMD_ASSIGN_MONITOR: AssignMonitorCommand(lParam); break;
+    case CMD_REFRESH_LIST: RefreshListCommand(lParam); break;
+    case CMD_TOGGLE_RIGHT_BUTTON: gbRightButton = gbRightButton.load() == 0 ? 1 : 0; break;
+    case CMD_SET_RIGHT_BUTTON: gbRightButton = (static_cast<DWORD>(lParam) & 0xFFFF0000u) != 0 ? 1 : 0; break;
+    default: return false;
+    }
+    *plResult = 0;
+    return true;
+}
+
+void RescanTouchscreens() {
+    RebuildTouchscreenList();
+    TouchscreenList* pList = gpTouchscreens;
+    if (pList == nullptr || !pList->MoveFirst()) return;
+
+    // The last touchscreen the driver reported is taken to be the new one.
+    pList->MoveLast();
+    LONG iMonitor = pList->GetMonitor();
+    if (iMonitor == -1 || CheckRegistryEntry() == 0) {
+        WriteDefaultAlignment();
+        iMonitor = 0;
+    }
+    const LONG iTouchscreen = pList->GetId();
+
+    // The remove-devices watcher may stop workers at any moment: the node
+    // found must stay in the list until it has been used.
+    WorkerListGuard guard(gpWorkers);
+    if (gpWorkers == nullptr) return;
+    WorkerNode* pNode = gpWorkers->Find(iMonitor, iTouchscreen);
+    if (pNode != nullptr) {
+        // The re-enumerated touchscreen gets its worker's packet event
+        // again; no change bracket, the answer is not examined.
+        VxdEventRequest(REQ_SET_XY_EVENT, static_cast<WORD>(pNode->iTouchscreen & 0xFFFF), pNode->hXyEventR0);
+    } else {
+        StartWorker(iMonitor, iTouchscreen);
+    }
+}
+
+LONG ReassignTouchscreen(LONG iMonitor, LONG iTouchscreen) {
+    // The whole walk holds the list's lock, so that the remove-devices
+    // watcher cannot stop workers under it.
+    WorkerListGuard guard(gpWorkers);
+    if (gpWorkers == nullptr) return 1;
+
+    bool bMatch = false;
+    gpWorkers->MoveFirst();
+    for (WorkerNode* pNode = gpWorkers->GetCurrent(); pNode != nullptr; pNode = gpWorkers->GetCurrent()) {
+        if (pNode->iTouchscreen == iTouchscreen && pNode->iMonitor == iMonitor) {
+            gpWorkers->MoveNext();
+            bMatch = true;
+            break;
+        }
+        if (pNode->iTouchscreen == iTouchscreen) {
+            // The cursor goes back to the node before (already looked at) or
+            // on to the one after; the walk goes on from there.
+            if (!StopCurrentWorker()) break;
+            continue;
+        }
+        if (!gpWorkers->MoveNext()) break;
+    }
+    if (bMatch) return 0;
+    return StartWorker(iMonitor, iTouchscreen) != 0 ? 1 : 0;
+}

@@ -1,0 +1,179 @@
+#include "hotplug/calibration.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/app.h"
+#include "hotplug/signals.h"
+#include "inventory/registry_check.h"
+#include "inventory/touchscreen_list.h"
+#include "monitors/monitor_table.h"
+
+HANDLE ghCalExitEvent = 0;
+
+namespace {
+
+const char kCalExitEventName[] = "RykCalExitEvent";
+const char kCalProgramName[] = "Quavel";
+
+// STARTUPINFOA as Windows 95 knows it: 68 bytes on the 32-bit system.
+const DWORD kStartupInfoSize = 68;
+static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == kStartupInfoSize);
+
+// Exit watchers that may still run, by thread handle; the first
+// nCalWatchers entries are used.
+HANDLE ahCalWatchers[MAX_CAL_WATCHERS];
+LONG nCalWatchers = 0;
+
+// Closes the handles of exit watchers that have ended and drops them from
+// the table; with dwWaitMs 0 it only looks. TRUE when none is left.
+BOOL CollectCalWatchers(DWORD dwWaitMs) {
+    LONG nKept = 0;
+    for (LONG i = 0; i < nCalWatchers; ++i) {
+        const DWORD dwResult = WaitForSingleObject(ahCalWatchers[i], dwWaitMs);
+        if (dwResult == WAIT_OBJECT_0)
+            CloseHandle(ahCalWatchers[i]);
+        else if (dwResult != WAIT_FAILED)  // still running
+            ahCalWatchers[nKept++] = ahCalWatchers[i];
+    }
+    nCalWatchers = nKept;
+    return nCalWatchers == 0 ? TRUE : FALSE;
+}
+
+// Appends pszText to the text in szBuffer as far as it fits, keeping the
+// terminating NUL.
+void AppendText(CHAR (&szBuffer)[MAX_PATH], const CHAR* pszText) {
+    size_t cch = std::strlen(szBuffer);
+    while (*pszText != '\0' && cch + 1 < MAX_PATH) szBuffer[cch++] = *pszText++;
+    szBuffer[cch] = '\0';
+}
+
+void CloseLaunchHandles(PROCESS_INFORMATION* pInfo) {
+    if (pInfo->hThread != 0) CloseHandle(pInfo->hThread);
+    if (pInfo->hProcess != 0) CloseHandle(pInfo->hProcess);
+    pInfo->hThread = 0;
+    pInfo->hProcess = 0;
+}
+
+// The 1-based position of the first touchscreen without a monitor, looking
+// at no more than nTotal of them; nTotal + 1 when none of them lacks one.
+LONG FirstUnassignedPosition(TouchscreenList* pList, LONG nTotal) {
+    pList->MoveFirst();
+    LONG k = 1;
+    while (k <= nTotal) {
+        if (pList->GetMonitor() == -1) break;
+        pList->MoveNext();
+        ++k;
+    }
+    return k;
+}
+
+}  // namespace
+
+int LaunchCalibration() {
+    TouchscreenList* pList = gpTouchscreens;
+    if (pList == nullptr || !pList->MoveFirst()) return 0;
+
+    const LONG nTotal = pList->GetCount();
+    LONG nUnassigned = 0;
+    do {
+        // A touchscreen whose entry is another device's loses its monitor
+        // here (CheckRegistryEntry), so the position search below finds it.
+        if (pList->GetMonitor() == -1 || CheckRegistryEntry() == 0) ++nUnassigned;
+    } while (pList->MoveNext());
+
+    // Not while touchscreens are still missing for the monitors we started
+    // with; a machine that reported no monitors does not hold it up.
+    if (gnMonitorsAtStart > nTotal) return 0;
+    if (nUnassigned == 0) return 0;
+
+    CHAR szArgument[32] = "";
+    if (nUnassigned == 1)
+        std::snprintf(szArgument, sizeof szArgument, " -t%ld",
+                      static_cast<long>(FirstUnassignedPosition(pList, nTotal)));
+    if (gnUnassignedAtStart != 0) std::snprintf(szArgument, sizeof szArgument, " -t0");
+
+    // The system directory, "\", "Quavel" and the argument, cut at the
+    // buffer's end. The directory's length is not looked at: a directory
+    // that does not fit leaves the buffer empty.
+    CHAR szCommandLine[MAX_PATH];
+    std::memset(szCommandLine, 0, sizeof szCommandLine);
+    GetSystemDirectoryA(szCommandLine, MAX_PATH);
+    szCommandLine[MAX_PATH - 1] = '\0';
+    AppendText(szCommandLine, "\\");
+    AppendText(szCommandLine, kCalProgramName);
+    AppendText(szCommandLine, szArgument);
+
+    PROCESS_INFORMATION info;
+    std::memset(&info, 0, sizeof info);
+    if (!StartCalibrationProcess(szCommandLine, &info)) return 0;
+    WatchCalibrationExit(&info);
+    // Nothing of ours needs the calibration program's handles any more.
+    CloseLaunchHandles(&info);
+    return 1;
+}
+
+int StartCalibrationProcess(LPSTR pszCommandLine, PROCESS_INFORMATION* pInfo) {
+    STARTUPINFOA si;
+    std::memset(&si, 0, sizeof si);
+    si.cb = kStartupInfoSize;
+    if (!CreateProcessA(NULL, pszCommandLine, NULL, NULL, FALSE, DETACHED_PROCESS, NULL, NULL, &si, pInfo)) return 0;
+    // This blocks the main thread, and so every message, for up to ten
+    // seconds.
+    if (WaitForInputIdle(pInfo->hProcess, CAL_READY_TIMEOUT_MS) != 0) {
+        TerminateProcess(pInfo->hProcess, CAL_NOT_READY_EXIT_CODE);
+        CloseLaunchHandles(pInfo);
+        return 0;
+    }
+    return 1;
+}
+
+void WatchCalibrationExit(const PROCESS_INFORMATION*) {
+    // Watchers of earlier launches that have ended give their slots back.
+    CollectCalWatchers(0);
+    if (nCalWatchers >= MAX_CAL_WATCHERS) return;
+    if (!MakeWatchersEndEvent()) return;
+
+    if (ghCalExitEvent == 0) {
+        ghCalExitEvent = CreateEventA(NULL, FALSE, FALSE, kCalExitEventName);
+        if (ghCalExitEvent == 0) return;
+    }
+    // The watcher's own handle of the same event (an existing event of that
+    // name is opened), so that no watcher waits on a handle closed under it.
+    HANDLE hWatcherEvent = CreateEventA(NULL, FALSE, FALSE, kCalExitEventName);
+    if (hWatcherEvent == 0) return;
+
+    DWORD dwThreadId = 0;
+    HANDLE hThread = CreateThread(NULL, WATCHER_STACK_SIZE, CalExitWatcher, hWatcherEvent, 0, &dwThreadId);
+    if (hThread == 0) {
+        CloseHandle(hWatcherEvent);
+        return;
+    }
+    ahCalWatchers[nCalWatchers++] = hThread;
+}
+
+DWORD WINAPI CalExitWatcher(LPVOID pExitEvent) {
+    HANDLE hExitEvent = static_cast<HANDLE>(pExitEvent);
+    const HANDLE ahWait[2] = {ghWatchersEndEvent, hExitEvent};
+    DWORD dwCode = 0;
+    const DWORD dwResult = WaitForMultipleObjects(2, ahWait, FALSE, INFINITE);
+    if (dwResult == WAIT_OBJECT_0 + 1) {
+        // The calibration program has finished: one more done signal for the
+        // add-monitor watcher.
+        SetEvent(ghAddMonDoneEvent);
+    } else if (dwResult == WAIT_FAILED) {
+        ReportFailedWait(GetLastError());
+        dwCode = 1;
+    }
+    CloseHandle(hExitEvent);
+    return dwCode;
+}
+
+BOOL EndCalibrationWatchers() {
+    if (!CollectCalWatchers(WATCHER_END_TIMEOUT_MS)) return FALSE;
+    if (ghCalExitEvent != 0) {
+        CloseHandle(ghCalExitEvent);
+        ghCalExitEvent = 0;
+    }
+    return TRUE;
+}
