@@ -27,8 +27,9 @@ extern CRITICAL_SECTION gcsDriver;
 // The hidden window. The add-monitor watcher reads it from its own thread,
 // so it is atomic; it is set as soon as window creation begins.
 extern std::atomic<HWND> ghWnd;
-// The worker list, made at window creation.
-extern WorkerList* gpWorkers;
+// The worker list, made at window creation. The remove-devices watcher,
+// which runs from before the window exists, reads it from its own thread.
+extern std::atomic<WorkerList*> gpWorkers;
 // 1 while the main thread handles an add-monitor message; read by the
 // add-monitor watcher from its own thread.
 extern std::atomic<LONG> gbAddMonBusy;

@@ -97,9 +97,10 @@ void RescanTouchscreens() {
 
     // The remove-devices watcher may stop workers at any moment: the node
     // found must stay in the list until it has been used.
-    WorkerListGuard guard(gpWorkers);
-    if (gpWorkers == nullptr) return;
-    WorkerNode* pNode = gpWorkers->Find(iMonitor, iTouchscreen);
+    WorkerList* const pWorkers = gpWorkers;
+    WorkerListGuard guard(pWorkers);
+    if (pWorkers == nullptr) return;
+    WorkerNode* pNode = pWorkers->Find(iMonitor, iTouchscreen);
     if (pNode != nullptr) {
         // The re-enumerated touchscreen gets its worker's packet event
         // again; no change bracket, the answer is not examined.
@@ -112,14 +113,15 @@ void RescanTouchscreens() {
 LONG ReassignTouchscreen(LONG iMonitor, LONG iTouchscreen) {
     // The whole walk holds the list's lock, so that the remove-devices
     // watcher cannot stop workers under it.
-    WorkerListGuard guard(gpWorkers);
-    if (gpWorkers == nullptr) return 1;
+    WorkerList* const pWorkers = gpWorkers;
+    WorkerListGuard guard(pWorkers);
+    if (pWorkers == nullptr) return 1;
 
     bool bMatch = false;
-    gpWorkers->MoveFirst();
-    for (WorkerNode* pNode = gpWorkers->GetCurrent(); pNode != nullptr; pNode = gpWorkers->GetCurrent()) {
+    pWorkers->MoveFirst();
+    for (WorkerNode* pNode = pWorkers->GetCurrent(); pNode != nullptr; pNode = pWorkers->GetCurrent()) {
         if (pNode->iTouchscreen == iTouchscreen && pNode->iMonitor == iMonitor) {
-            gpWorkers->MoveNext();
+            pWorkers->MoveNext();
             bMatch = true;
             break;
         }
@@ -129,7 +131,7 @@ LONG ReassignTouchscreen(LONG iMonitor, LONG iTouchscreen) {
             if (!StopCurrentWorker()) break;
             continue;
         }
-        if (!gpWorkers->MoveNext()) break;
+        if (!pWorkers->MoveNext()) break;
     }
     if (bMatch) return 0;
     return StartWorker(iMonitor, iTouchscreen) != 0 ? 1 : 0;

@@ -7,5 +7,5 @@ UINT gmsgQuavelNotify = 0;
 UINT gmsgPlexorCommand = 0;
 CRITICAL_SECTION gcsDriver;
 std::atomic<HWND> ghWnd{nullptr};
-WorkerList* gpWorkers = nullptr;
+std::atomic<WorkerList*> gpWorkers{nullptr};
 std::atomic<LONG> gbAddMonBusy{0};

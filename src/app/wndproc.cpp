@@ -24,8 +24,9 @@ LRESULT OnCreate(HWND hwnd) {
     // Without a worker list nothing can be served: end the program the way
     // a monitor table that cannot be built does, through the message loop
     // and a full shutdown, with exit code 2.
-    gpWorkers = new (std::nothrow) WorkerList;
-    if (gpWorkers == nullptr) {
+    WorkerList* const pWorkers = new (std::nothrow) WorkerList;
+    gpWorkers = pWorkers;
+    if (pWorkers == nullptr) {
         PostQuitMessage(2);
         return 0;
     }

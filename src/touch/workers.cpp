@@ -153,8 +153,9 @@ int WorkerList::RemoveCurrent() {
 // ------------------------------------------------------------------ starting
 
 void StartAllWorkers() {
-    if (gpWorkers == nullptr || gpTouchscreens == nullptr) return;
-    WorkerListGuard guard(gpWorkers);
+    WorkerList* const pList = gpWorkers;
+    if (pList == nullptr || gpTouchscreens == nullptr) return;
+    WorkerListGuard guard(pList);
     if (!gpTouchscreens->MoveFirst()) return;
     do {
         const LONG iTouchscreen = gpTouchscreens->GetId();

@@ -100,11 +100,11 @@ inline std::vector<std::string> Launches(sim::Machine& m) {
 inline std::vector<std::pair<LONG, LONG>> WorkerPairs() {
     std::vector<std::pair<LONG, LONG>> out;
     if (gpWorkers == nullptr) return out;
-    WorkerListGuard guard(gpWorkers);
-    if (!gpWorkers->MoveFirst()) return out;
+    WorkerListGuard guard(gpWorkers.load());
+    if (!gpWorkers.load()->MoveFirst()) return out;
     do {
-        out.emplace_back(gpWorkers->GetCurrent()->iMonitor, gpWorkers->GetCurrent()->iTouchscreen);
-    } while (gpWorkers->MoveNext());
+        out.emplace_back(gpWorkers.load()->GetCurrent()->iMonitor, gpWorkers.load()->GetCurrent()->iTouchscreen);
+    } while (gpWorkers.load()->MoveNext());
     return out;
 }
 

@@ -98,7 +98,7 @@ TEST_F(ProgramStateTest, HiddenWindowPriorityAndSingleInstanceMutex) {
     ASSERT_NE(hwnd, nullptr);
     EXPECT_EQ(ghWnd.load(), hwnd);
     EXPECT_NE(gpTouchscreens, nullptr);
-    EXPECT_NE(gpWorkers, nullptr);
+    EXPECT_NE(gpWorkers.load(), nullptr);
     EXPECT_EQ(gnUnassignedAtStart, 1);
     EXPECT_EQ(gnMonitorsAtStart, 2);
     EXPECT_EQ(giNumberOfMonitors, 2);

@@ -6,7 +6,10 @@
 #include "driver/channel.h"
 #include "hotplug/signals.h"
 #include "inventory/touchscreen_list.h"
+#include "hotplug/calibration.h"
 #include "monitors/monitor_table.h"
+#include "settings/settings.h"
+#include "touch/packets.h"
 #include "touch/workers.h"
 
 namespace unit {
@@ -20,11 +23,26 @@ void ResetProgramGlobals() {
     gmsgQuavelNotify = 0;
     gmsgPlexorCommand = 0;
     ghWnd = nullptr;
-    delete gpWorkers;
+    delete gpWorkers.load();
     gpWorkers = nullptr;
     gbAddMonBusy = 0;
     ghAddMonDoneEvent = 0;
-    gpMonitors = nullptr;
+    ghAddMonEvent = 0;
+    ghAddMonEventR0 = 0;
+    ghAddMonThread = 0;
+    ghRemoveEvent = 0;
+    ghRemoveEventR0 = 0;
+    ghRemoveThread = 0;
+    ghWatchersEndEvent = 0;
+    ghCalExitEvent = 0;
+    gbRightButton = 0;
+    giLastX = 0;
+    giLastY = 0;
+    ReleaseMonitorArrays();
+    pfnGetMonitorInfo = nullptr;
+    pfnEnumDisplayMonitors = nullptr;
+    delete gpServiceKey;
+    gpServiceKey = nullptr;
     giNumberOfMonitors = 0;
     gnMonitorsAtStart = 0;
 }

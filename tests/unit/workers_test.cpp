@@ -286,16 +286,16 @@ class StartWorkerLimitTest : public ServedTest, public ::testing::WithParamInter
 TEST_P(StartWorkerLimitTest, RefusesOutsideTheListAndBeyondThirtyThreeNodes) {
     const RefusalCase& c = GetParam();
     sim::Machine& m = Serve(std::vector<TouchscreenConfig>(static_cast<size_t>(c.screens), Screen(0)));
-    for (int i = 0; i < c.prefill; ++i) ASSERT_EQ(gpWorkers->AddTail(), 1);
+    for (int i = 0; i < c.prefill; ++i) ASSERT_EQ(gpWorkers.load()->AddTail(), 1);
     m.driver().clear_log();
 
     EXPECT_EQ(StartWorker(0, c.id), c.result);
-    EXPECT_EQ(gpWorkers->GetCount(), c.count);
+    EXPECT_EQ(gpWorkers.load()->GetCount(), c.count);
     if (c.result != 0) {
         EXPECT_THAT(m.driver().requests(), IsEmpty()) << "a refusal changes nothing";
     } else {
-        ASSERT_EQ(gpWorkers->MoveLast(), 1);
-        EXPECT_EQ(gpWorkers->GetCurrent()->iTouchscreen, c.id);
+        ASSERT_EQ(gpWorkers.load()->MoveLast(), 1);
+        EXPECT_EQ(gpWorkers.load()->GetCurrent()->iTouchscreen, c.id);
         EXPECT_NE(m.driver().xy_event(c.id), 0u);
     }
 }
@@ -322,8 +322,8 @@ TEST_F(StartWorkerTest, HandsOverBothEventsAndStartsTwoThreads) {
     ASSERT_EQ(StartWorker(1, 2), 0);
     m.settle();
 
-    ASSERT_EQ(gpWorkers->GetCount(), 1);
-    WorkerNode* node = gpWorkers->GetCurrent();
+    ASSERT_EQ(gpWorkers.load()->GetCount(), 1);
+    WorkerNode* node = gpWorkers.load()->GetCurrent();
     ASSERT_NE(node, nullptr);
     EXPECT_EQ(node->iMonitor, 1);
     EXPECT_EQ(node->iTouchscreen, 2);
@@ -397,8 +397,8 @@ TEST_P(FailedStartTest, LeavesANodeThatALaterStopRemoves) {
     EXPECT_EQ(StartWorker(1, 1), 1);
     m.settle();
 
-    ASSERT_EQ(gpWorkers->GetCount(), 1);
-    WorkerNode* node = gpWorkers->GetCurrent();
+    ASSERT_EQ(gpWorkers.load()->GetCount(), 1);
+    WorkerNode* node = gpWorkers.load()->GetCurrent();
     EXPECT_EQ(node->iTouchscreen, 1);
     EXPECT_EQ(node->iMonitor, c.monitor);
     EXPECT_EQ(m.driver().monitor_number(1), 1) << "the assignment stays";
@@ -422,7 +422,7 @@ TEST_P(FailedStartTest, LeavesANodeThatALaterStopRemoves) {
     m.driver().clear_log();
     StopAllWorkers();
     EXPECT_THAT(Describe(SentHere(m)), ElementsAre("REQ_BEGIN_CHANGE 1", "REQ_CLEAR_EVENT 1 0", "REQ_END_CHANGE 1"));
-    EXPECT_EQ(gpWorkers->GetCount(), 0);
+    EXPECT_EQ(gpWorkers.load()->GetCount(), 0);
     if (c.threads) {
         EXPECT_TRUE(Ended(m, threads.packets));
         EXPECT_TRUE(Ended(m, threads.refresher));
@@ -470,8 +470,8 @@ TEST_P(ArmEventTest, StepCodesAndBrackets) {
     if (hXyEvent != 0) CloseHandle(hXyEvent);
 
     m.driver().clear_log();
-    ASSERT_EQ(gpWorkers->AddTail(), 1);
-    WorkerNode* node = gpWorkers->GetCurrent();
+    ASSERT_EQ(gpWorkers.load()->AddTail(), 1);
+    WorkerNode* node = gpWorkers.load()->GetCurrent();
     node->iTouchscreen = 1;
     node->hStopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     EXPECT_EQ(ArmQuickTouchEvent(node), c.quick_code);
@@ -519,7 +519,7 @@ TEST_P(QuickTouchRefreshTest, ThresholdsFollowAcceptedRepliesOnly) {
     const RefreshCase& c = GetParam();
     sim::Machine& m = Serve({Screen(0), Screen(0)});
     ASSERT_EQ(StartWorker(0, 1), 0);
-    WorkerNode* node = gpWorkers->GetCurrent();
+    WorkerNode* node = gpWorkers.load()->GetCurrent();
     const WorkerThreads threads = ThreadsOf(m, node);
     m.settle();
     m.driver().clear_log();
@@ -578,9 +578,9 @@ TEST_P(StartAllWorkersTest, EveryTouchscreenGetsAWorkerOnItsMonitorOrOnMonitorZe
     m.settle();
 
     std::vector<std::pair<LONG, LONG>> nodes;
-    if (gpWorkers->MoveFirst()) {
-        do nodes.emplace_back(gpWorkers->GetCurrent()->iMonitor, gpWorkers->GetCurrent()->iTouchscreen);
-        while (gpWorkers->MoveNext());
+    if (gpWorkers.load()->MoveFirst()) {
+        do nodes.emplace_back(gpWorkers.load()->GetCurrent()->iMonitor, gpWorkers.load()->GetCurrent()->iTouchscreen);
+        while (gpWorkers.load()->MoveNext());
     }
     EXPECT_EQ(nodes, c.nodes);
 
@@ -642,16 +642,16 @@ TEST_F(StopWorkerTest, StopsTheCurrentWorkerAndOnlyIt) {
     std::vector<WorkerThreads> threads;
     for (LONG i = 0; i < 3; ++i) {
         ASSERT_EQ(StartWorker(0, i), 0);
-        threads.push_back(ThreadsOf(m, gpWorkers->GetCurrent()));
+        threads.push_back(ThreadsOf(m, gpWorkers.load()->GetCurrent()));
     }
     m.settle();
-    ASSERT_EQ(gpWorkers->MoveFirst(), 1);
-    ASSERT_EQ(gpWorkers->MoveNext(), 1);
+    ASSERT_EQ(gpWorkers.load()->MoveFirst(), 1);
+    ASSERT_EQ(gpWorkers.load()->MoveNext(), 1);
     m.driver().clear_log();
 
     EXPECT_EQ(StopCurrentWorker(), 1);
-    EXPECT_EQ(CursorLabel(*gpWorkers), 0);
-    EXPECT_EQ(gpWorkers->GetCount(), 2);
+    EXPECT_EQ(CursorLabel(*gpWorkers.load()), 0);
+    EXPECT_EQ(gpWorkers.load()->GetCount(), 2);
     EXPECT_THAT(Describe(SentHere(m)), ElementsAre("REQ_BEGIN_CHANGE 1", "REQ_CLEAR_EVENT 1 0", "REQ_END_CHANGE 1"));
     EXPECT_EQ(m.driver().xy_event(1), 0u);
     for (int i = 0; i < 3; ++i) {
@@ -686,14 +686,14 @@ TEST_F(StopWorkerTest, StopAllWorkersGoesFromFirstToLastAndEndsEveryThread) {
     std::vector<WorkerThreads> threads;
     for (LONG i : {1, 0}) {
         ASSERT_EQ(StartWorker(0, i), 0);
-        threads.push_back(ThreadsOf(m, gpWorkers->GetCurrent()));
+        threads.push_back(ThreadsOf(m, gpWorkers.load()->GetCurrent()));
     }
     m.settle();
     m.driver().clear_log();
 
     StopAllWorkers();
-    EXPECT_EQ(gpWorkers->GetCount(), 0);
-    EXPECT_EQ(gpWorkers->GetCurrent(), nullptr);
+    EXPECT_EQ(gpWorkers.load()->GetCount(), 0);
+    EXPECT_EQ(gpWorkers.load()->GetCurrent(), nullptr);
     EXPECT_THAT(Describe(SentHere(m)),
                 ElementsAre("REQ_BEGIN_CHANGE 1", "REQ_CLEAR_EVENT 1 0", "REQ_END_CHANGE 1", "REQ_BEGIN_CHANGE 0",
                             "REQ_CLEAR_EVENT 0 0", "REQ_END_CHANGE 0"));
@@ -733,7 +733,7 @@ DWORD WINAPI StopWorkers(LPVOID) {
 TEST_F(StopWorkerTest, ShutdownDeletesTheDriverLockOnlyAfterTheWorkersEnd) {
     sim::Machine& m = Serve({Screen(0)});
     ASSERT_EQ(StartWorker(0, 0), 0);
-    const WorkerThreads threads = ThreadsOf(m, gpWorkers->GetCurrent());
+    const WorkerThreads threads = ThreadsOf(m, gpWorkers.load()->GetCurrent());
     DriverLockHolder holder{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     HANDLE hHolder = CreateThread(nullptr, 0, HoldDriverLock, &holder, 0, nullptr);
     m.settle();
@@ -751,7 +751,7 @@ TEST_F(StopWorkerTest, ShutdownDeletesTheDriverLockOnlyAfterTheWorkersEnd) {
     EXPECT_EQ(WaitForSingleObject(hShutdown, 0), WAIT_OBJECT_0);
     EXPECT_TRUE(Ended(m, threads.packets));
     EXPECT_TRUE(Ended(m, threads.refresher));
-    EXPECT_EQ(gpWorkers->GetCount(), 0);
+    EXPECT_EQ(gpWorkers.load()->GetCount(), 0);
     EXPECT_THAT(m.misuse(), IsEmpty());
     for (HANDLE h : {hShutdown, hHolder, holder.hRelease}) CloseHandle(h);
 }
@@ -765,20 +765,20 @@ TEST_F(StopWorkerTest, StopFromAnotherThreadWaitsForTheListLock) {
     m.settle();
     m.driver().clear_log();
 
-    gpWorkers->Lock();
-    ASSERT_EQ(gpWorkers->MoveFirst(), 1);
+    gpWorkers.load()->Lock();
+    ASSERT_EQ(gpWorkers.load()->MoveFirst(), 1);
     HANDLE hStopper = CreateThread(nullptr, 0, StopWorkers, nullptr, 0, nullptr);
     m.settle();
     // The walk still sees both nodes, and nothing was withdrawn.
-    EXPECT_EQ(CursorLabel(*gpWorkers), 0);
-    ASSERT_EQ(gpWorkers->MoveNext(), 1);
-    EXPECT_EQ(CursorLabel(*gpWorkers), 1);
+    EXPECT_EQ(CursorLabel(*gpWorkers.load()), 0);
+    ASSERT_EQ(gpWorkers.load()->MoveNext(), 1);
+    EXPECT_EQ(CursorLabel(*gpWorkers.load()), 1);
     EXPECT_THAT(m.driver().requests(), IsEmpty());
-    gpWorkers->Unlock();
+    gpWorkers.load()->Unlock();
 
     m.settle();
     EXPECT_EQ(WaitForSingleObject(hStopper, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(gpWorkers->GetCount(), 0);
+    EXPECT_EQ(gpWorkers.load()->GetCount(), 0);
     EXPECT_EQ(m.driver().requests(REQ_CLEAR_EVENT).size(), 2u);
     CloseHandle(hStopper);
 }
