@@ -3,29 +3,17 @@
 #include <algorithm>
 #include <cstring>
 
-#include "kernel.h"
-#include "machine.h"
+#include "api_common.h"
 #include "orvane/driver.h"
 
 using sim::Kernel;
 using sim::Machine;
 
+using sim::api::Call;
+using sim::api::K;
+using sim::api::lower;
+
 namespace {
-
-Kernel& K() { return Machine::current().kernel(); }
-
-std::string lower(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-struct Call {
-    Kernel& k;
-    std::unique_lock<std::mutex> lk;
-    Kernel::ThreadCtx* t;
-    Call() : k(K()), lk(k.mu), t(k.self_locked()) { k.check_kill_locked(t); }
-    void error(DWORD e) { t->last_error = e; }
-};
 
 HANDLE create_object(Kernel::Kind kind, const char* name, bool manual, bool initial_or_owner, const char* api) {
     Call c;

@@ -3,18 +3,13 @@
 #include <cstring>
 #include <map>
 
+#include "api_common.h"
 #include "desktop.h"
-#include "kernel.h"
-#include "machine.h"
 
 using sim::Machine;
+using sim::api::lower;
 
 namespace {
-
-std::string lower(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 struct VersionInfo {
     DWORD major, minor, build, platform;

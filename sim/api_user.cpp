@@ -3,28 +3,16 @@
 // Window procedures always run on the calling thread without the kernel lock.
 #include <cstring>
 
-#include "kernel.h"
-#include "machine.h"
+#include "api_common.h"
 
 using sim::Kernel;
 using sim::Machine;
 
+using sim::api::Call;
+using sim::api::K;
+using sim::api::lower;
+
 namespace {
-
-Kernel& K() { return Machine::current().kernel(); }
-
-std::string lower(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-struct Call {
-    Kernel& k;
-    std::unique_lock<std::mutex> lk;
-    Kernel::ThreadCtx* t;
-    Call() : k(K()), lk(k.mu), t(k.self_locked()) { k.check_kill_locked(t); }
-    void error(DWORD e) { t->last_error = e; }
-};
 
 bool is_int_resource(LPCSTR p) { return (reinterpret_cast<uintptr_t>(p) >> 16) == 0; }
 

@@ -1,5 +1,7 @@
 #include "picture.h"
 
+#include "report.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -286,24 +288,6 @@ struct TouchGiven {
     int step = 0;
     Point at;
 };
-
-const char* windows_text(sim::Windows w) {
-    switch (w) {
-    case sim::Windows::v95: return "Windows 95";
-    case sim::Windows::v98: return "Windows 98";
-    case sim::Windows::me: return "Windows Me";
-    case sim::Windows::nt4: return "Windows NT 4.0";
-    case sim::Windows::w2000: return "Windows 2000";
-    case sim::Windows::xp: return "Windows XP";
-    case sim::Windows::vista: return "Windows Vista";
-    }
-    return "Windows";
-}
-
-std::string rect_text(const RECT& r) {
-    return "(" + std::to_string(r.left) + "," + std::to_string(r.top) + ")-(" + std::to_string(r.right) + "," +
-           std::to_string(r.bottom) + ")";
-}
 
 }  // namespace
 

@@ -88,24 +88,6 @@ std::string time_text(uint64_t t_us) {
     return buf;
 }
 
-const char* windows_text(sim::Windows w) {
-    switch (w) {
-    case sim::Windows::v95: return "Windows 95";
-    case sim::Windows::v98: return "Windows 98";
-    case sim::Windows::me: return "Windows Me";
-    case sim::Windows::nt4: return "Windows NT 4.0";
-    case sim::Windows::w2000: return "Windows 2000";
-    case sim::Windows::xp: return "Windows XP";
-    case sim::Windows::vista: return "Windows Vista";
-    }
-    return "Windows";
-}
-
-std::string rect_text(const RECT& r) {
-    return "(" + std::to_string(r.left) + "," + std::to_string(r.top) + ")-(" + std::to_string(r.right) + "," +
-           std::to_string(r.bottom) + ")";
-}
-
 }  // namespace
 
 std::string event_text(const sim::TraceEvent& e) {
@@ -223,6 +205,24 @@ void write_summary(std::ostream& out, const RunResult& r) {
 void write_jsonl(std::ostream& out, const RunResult& r) {
     for (const auto& e : r.events)
         out << sim::Trace::to_json(e).dump(-1, ' ', false, Json::error_handler_t::replace) << "\n";
+}
+
+const char* windows_text(sim::Windows w) {
+    switch (w) {
+    case sim::Windows::v95: return "Windows 95";
+    case sim::Windows::v98: return "Windows 98";
+    case sim::Windows::me: return "Windows Me";
+    case sim::Windows::nt4: return "Windows NT 4.0";
+    case sim::Windows::w2000: return "Windows 2000";
+    case sim::Windows::xp: return "Windows XP";
+    case sim::Windows::vista: return "Windows Vista";
+    }
+    return "Windows";
+}
+
+std::string rect_text(const RECT& r) {
+    return "(" + std::to_string(r.left) + "," + std::to_string(r.top) + ")-(" + std::to_string(r.right) + "," +
+           std::to_string(r.bottom) + ")";
 }
 
 }  // namespace runner

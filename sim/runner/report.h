@@ -24,4 +24,9 @@ void write_summary(std::ostream& out, const RunResult& r);
 // event's fields.
 void write_jsonl(std::ostream& out, const RunResult& r);
 
+// "Windows 98" and the like, for headings.
+const char* windows_text(sim::Windows w);
+// "(left,top)-(right,bottom)".
+std::string rect_text(const RECT& r);
+
 }  // namespace runner

@@ -108,30 +108,15 @@ inline std::vector<std::pair<LONG, LONG>> WorkerPairs() {
     return out;
 }
 
-// Forgets every hot-plug handle of an earlier machine (a process runs the
-// program once; the tests run it many times in one process).
-inline void ForgetHotplugHandles() {
-    ghAddMonDoneEvent = 0;
-    ghAddMonEvent = 0;
-    ghAddMonEventR0 = 0;
-    ghAddMonThread = 0;
-    ghRemoveEvent = 0;
-    ghRemoveEventR0 = 0;
-    ghRemoveThread = 0;
-    ghWatchersEndEvent = 0;
-    ghCalExitEvent = 0;
-}
-
 // A machine per test, as MachineTest gives it; the program's watcher threads
 // that a test started directly are ended before the machine is checked and
 // destroyed.
 class HotplugTest : public MachineTest {
 protected:
-    void SetUp() override { ForgetHotplugHandles(); }
+    void SetUp() override { ResetProgramGlobals(); }
     void TearDown() override {
         if (booted_) EndWatchers();
         MachineTest::TearDown();
-        ForgetHotplugHandles();
     }
     sim::Machine& BootMachine(sim::Config config = sim::Config(), const std::vector<TouchscreenConfig>& screens = {}) {
         booted_ = true;
