@@ -94,11 +94,12 @@ private:
 // (each line is one WriteFile at the file's end).
 class LineFile {
 public:
-    LineFile() = default;
+    LineFile() { InitializeCriticalSection(&lock_); }
     LineFile(const LineFile&) = delete;
     LineFile& operator=(const LineFile&) = delete;
     ~LineFile() {
         if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+        DeleteCriticalSection(&lock_);
     }
     bool open(const std::string& path) {
         h_ = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
@@ -107,11 +108,19 @@ public:
     }
     void write(const std::string& line) {
         if (h_ == INVALID_HANDLE_VALUE) return;
+        // One writer at a time within the process: Wine's append to the end
+        // of the file is no atomic operation, and two threads appending at
+        // once (the agent's mouse hook and its steps, the driver's requests
+        // from several of the program's threads) can put both lines at the
+        // same offset, the later one over the earlier.
+        EnterCriticalSection(&lock_);
         DWORD put = 0;
         WriteFile(h_, line.data(), static_cast<DWORD>(line.size()), &put, nullptr);
+        LeaveCriticalSection(&lock_);
     }
 
 private:
+    CRITICAL_SECTION lock_;
     HANDLE h_ = INVALID_HANDLE_VALUE;
 };
 
