@@ -15,6 +15,7 @@
 #include "inventory/touchscreen_list.h"
 #include "monitors/monitor_table.h"
 #include "touch/workers.h"
+#include "served_support.h"
 #include "unit_support.h"
 
 namespace unit {
@@ -68,33 +69,8 @@ Inputs MouseInput(sim::Machine& m) {
     return out;
 }
 
-void ResetTouchGlobals() {
-    gbRightButton = 0;
-    giLastX = 0;
-    giLastY = 0;
-}
-
-// Touchscreens served the way start-up and window creation serve them: the
-// driver open, the touchscreen list enumerated, gcsDriver ready, a worker
-// list and a monitor table. Whatever workers a test leaves are stopped, and
-// gcsDriver deleted after them, as shutdown does.
-class ServedTest : public MachineTest {
+class ServedTest : public ServedFixture {
 protected:
-    sim::Machine& Serve(const std::vector<TouchscreenConfig>& screens, sim::Config config = sim::Config()) {
-        sim::Machine& m = Boot(std::move(config), screens);
-        ResetTouchGlobals();
-        OpenDriver();
-        gpTouchscreens = new TouchscreenList(ghDriver);
-        gpTouchscreens->Enumerate();
-        InitializeCriticalSection(&gcsDriver);
-        driver_lock_ready_ = true;
-        gpWorkers = new WorkerList;
-        giNumberOfMonitors = GetSystemMetrics(SM_CMONITORS);
-        gnMonitorsAtStart = giNumberOfMonitors;
-        EXPECT_EQ(EnumMonitors(0, INIT_MONITOR_INFO), 0);
-        return m;
-    }
-
     // One worker per touchscreen, all on monitor 0, with nothing recorded yet.
     void StartWorkers(sim::Machine& m, int count) {
         for (int i = 0; i < count; ++i) ASSERT_EQ(StartWorker(0, i), 0) << "touchscreen " << i;
@@ -102,17 +78,6 @@ protected:
         m.trace().clear();
         m.driver().clear_log();
     }
-
-    void TearDown() override {
-        if (gpWorkers != nullptr) StopAllWorkers();
-        if (driver_lock_ready_) DeleteCriticalSection(&gcsDriver);
-        ReleaseMonitorArrays();
-        MachineTest::TearDown();
-        ResetTouchGlobals();
-    }
-
-private:
-    bool driver_lock_ready_ = false;
 };
 
 // ------------------------------------------------------------------ TranslatePacket
@@ -144,7 +109,6 @@ TEST_P(TranslatePacketTest, MouseInputAndButtonState) {
 
     EXPECT_EQ(MouseInput(m), At(-800, 300) + c.input);
     EXPECT_EQ(dwState, c.after);
-    ResetTouchGlobals();
 }
 
 const TranslateCase kTranslateCases[] = {

@@ -18,6 +18,7 @@
 #include "monitors/monitor_table.h"
 #include "registry.h"
 #include "touch/packets.h"
+#include "served_support.h"
 #include "unit_support.h"
 
 namespace unit {
@@ -26,12 +27,6 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::ValuesIn;
-
-void ResetTouchGlobals() {
-    gbRightButton = 0;
-    giLastX = 0;
-    giLastY = 0;
-}
 
 // Two monitors side by side.
 sim::Config TwoMonitors(sim::OpenVxd openVxd = sim::OpenVxd::by_version) {
@@ -95,40 +90,9 @@ WorkerThreads ThreadsOf(sim::Machine& m, const WorkerNode* node) {
             node->hQuickTouchThread ? ThreadBehind(m, node->hQuickTouchThread) : nullptr};
 }
 
-// Touchscreens served the way start-up and window creation serve them: the
-// driver open, the touchscreen list enumerated, gcsDriver ready, a worker
-// list and a monitor table. Whatever workers a test leaves are stopped, and
-// gcsDriver deleted after them, as shutdown does.
-class ServedTest : public MachineTest {
+class ServedTest : public ServedFixture {
 protected:
-    sim::Machine& Serve(const std::vector<TouchscreenConfig>& screens, sim::Config config = TwoMonitors()) {
-        sim::Machine& m = Boot(std::move(config), screens);
-        ResetTouchGlobals();
-        OpenDriver();
-        gpTouchscreens = new TouchscreenList(ghDriver);
-        gpTouchscreens->Enumerate();
-        InitializeCriticalSection(&gcsDriver);
-        driver_lock_ready_ = true;
-        gpWorkers = new WorkerList;
-        giNumberOfMonitors = GetSystemMetrics(SM_CMONITORS);
-        gnMonitorsAtStart = giNumberOfMonitors;
-        EXPECT_EQ(EnumMonitors(0, INIT_MONITOR_INFO), 0);
-        return m;
-    }
-
-    // The test deletes gcsDriver itself.
-    void DriverLockDeleted() { driver_lock_ready_ = false; }
-
-    void TearDown() override {
-        if (gpWorkers != nullptr) StopAllWorkers();
-        if (driver_lock_ready_) DeleteCriticalSection(&gcsDriver);
-        ReleaseMonitorArrays();
-        MachineTest::TearDown();
-        ResetTouchGlobals();
-    }
-
-private:
-    bool driver_lock_ready_ = false;
+    sim::Config DefaultConfig() const override { return TwoMonitors(); }
 };
 
 // ------------------------------------------------------------------ the list
@@ -785,20 +749,12 @@ TEST_F(StopWorkerTest, StopFromAnotherThreadWaitsForTheListLock) {
 
 // ------------------------------------------------------------------ the whole program
 
-class ProgramWorkersTest : public MachineTest {
-protected:
-    void TearDown() override {
-        ReleaseMonitorArrays();
-        MachineTest::TearDown();
-        ResetTouchGlobals();
-    }
-};
+using ProgramWorkersTest = MachineTest;
 
 // Two touchscreens on two monitors: a tap on each lands on its own monitor,
 // and after WM_CLOSE no worker thread is left when the process ends.
 TEST_F(ProgramWorkersTest, TapsLandOnTheirOwnMonitorsAndTheEndLeavesNoWorker) {
     sim::Machine& m = Boot(TwoMonitors(), {Screen(0, "TS-0", "Enum\\TS-0"), Screen(1, "TS-1", "Enum\\TS-1")});
-    ResetTouchGlobals();
     m.registry().set_string(HKEY_LOCAL_MACHINE, "Enum\\TS-0", "SerialNumber", "TS-0");
     m.registry().set_string(HKEY_LOCAL_MACHINE, "Enum\\TS-1", "SerialNumber", "TS-1");
     const DWORD pid = m.start_process("RykXyLdr", [] {
