@@ -18,7 +18,9 @@
 //   step     N clear_refusals | wait MS | close
 // Driver steps go to orvane.vxd's control pipe (RYK_ORVANE_PIPE).
 //
-// RECORD gets JSON lines, stamped with the machine's clock: each step as it
+// RECORD gets JSON lines, stamped with the machine's clock: first
+// "agent_start" with the primary screen's size and every monitor's rectangle
+// (left, top, right, bottom, one after another); each step as it
 // is played ("step", with the touch point and warnings), the mouse input the
 // low-level mouse hook sees ("mouse": flags as mouse_event's, and where the
 // pointer is after it), the "Quavel4683" broadcasts (and any other broadcast
@@ -325,6 +327,21 @@ void end_leftovers() {
     CloseHandle(snap);
 }
 
+BOOL CALLBACK add_monitor(HMONITOR, HDC, LPRECT rc, LPARAM param) {
+    auto* out = reinterpret_cast<std::vector<int64_t>*>(param);
+    out->insert(out->end(), {rc->left, rc->top, rc->right, rc->bottom});
+    return TRUE;
+}
+
+// left, top, right, bottom of each monitor, in the order the program will
+// enumerate them, for scripts/wine-run to check the desktop against the
+// scenario's.
+std::vector<int64_t> monitor_rects() {
+    std::vector<int64_t> out;
+    EnumDisplayMonitors(nullptr, nullptr, add_monitor, reinterpret_cast<LPARAM>(&out));
+    return out;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -364,7 +381,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     SetCursorPos(w / 2, h / 2);
     {
         ryk_wine::Json j("agent_start", ryk_wine::now_us());
-        j.num("screen_width", w).num("screen_height", h);
+        j.num("screen_width", w).num("screen_height", h).nums("monitors", monitor_rects());
         record(j);
     }
 

@@ -158,5 +158,73 @@ class Fidelity(unittest.TestCase):
         self.assertEqual(self.differences(wine), [])
 
 
+# Three monitors in an L: the primary, one left of it, one above it.
+L_SHAPE = ((0, 0, 1024, 768), (-1280, 0, 0, 1024), (0, -600, 800, 0))
+
+
+def l_shape_sim():
+    """Taps in corners of the monitors left of and above the primary one,
+    each followed by the program's nudge of (1, 1); the one off the top
+    right corner of the upper monitor would leave every monitor."""
+    out = [{"ev": "step", "t_us": 0, "n": 1, "action": "tap"}]
+    for x, y in ((-1280, 1023), (-1, 0), (799, -600), (0, -1)):
+        out += [{"ev": "cursor", "t_us": 0, "x": x, "y": y},
+                {"ev": "mouse", "t_us": 0, "flags": 0x2, "dx": 0, "dy": 0},
+                {"ev": "mouse", "t_us": 0, "flags": 0x4, "dx": 0, "dy": 0},
+                {"ev": "mouse", "t_us": 0, "flags": 0x1, "dx": 1, "dy": 1}]
+    return out + [{"ev": "exit", "t_us": 0, "code": 0}]
+
+
+def l_shape_wine():
+    """The same as Wine's hook sees it: the nudge off the upper monitor's
+    corner unclipped, in the corner of the bounding box that no monitor
+    covers."""
+    out = [{"ev": "step", "t_us": 0, "n": 1, "action": "tap"}]
+    for (x, y), (nx, ny) in (((-1280, 1023), (-1279, 1024)), ((-1, 0), (0, 1)), ((799, -600), (800, -599)),
+                             ((0, -1), (1, 0))):
+        out += [{"ev": "mouse", "t_us": 0, "flags": 0x2, "x": x, "y": y, "injected": True},
+                {"ev": "mouse", "t_us": 0, "flags": 0x4, "x": x, "y": y, "injected": True},
+                {"ev": "mouse", "t_us": 0, "flags": 0x1, "x": nx, "y": ny, "injected": True}]
+    return out + [{"ev": "exit", "t_us": 0, "code": 0}]
+
+
+class SeveralMonitors(unittest.TestCase):
+    def differences(self, wine):
+        return fidelity.compare(l_shape_sim(), wine, monitors=L_SHAPE)
+
+    def test_negative_coordinates_agree(self):
+        self.assertEqual(self.differences(l_shape_wine()), [])
+
+    def test_the_pointer_is_kept_on_a_monitor(self):
+        # Off the upper monitor's top right corner: the nearest pixel of a
+        # monitor, not the bounding box's.
+        self.assertEqual(fidelity.clip(800, -599, L_SHAPE), (799, -599))
+        self.assertEqual(fidelity.clip(-5, -9, L_SHAPE), (0, -9))
+        self.assertEqual(fidelity.clip(-2000, 2000, L_SHAPE), (-1280, 1023))
+
+    def test_clicks_on_the_wrong_monitor_are_reported(self):
+        def at(x, y, flags=0x2, nth=0):
+            def f(t):
+                hits = [e for e in t if e["ev"] == "mouse" and e["flags"] == flags]
+                hits[nth]["x"], hits[nth]["y"] = x, y
+            return f
+
+        # (what goes wrong under Wine, how the Wine trace shows it)
+        cases = [
+            ("the left monitor's corner taken as the primary's: no negative x", at(0, 1023)),
+            ("the upper monitor's corner taken as the primary's: no negative y", at(799, 0, nth=2)),
+            ("the left monitor placed as if right of the primary", at(1024 + 1279, 1023)),
+            ("a click one pixel into the primary from the left monitor's edge", at(0, 0, nth=1)),
+            ("the release on another monitor than the press", at(-1, -1, flags=0x4, nth=3)),
+        ]
+        for name, change in cases:
+            with self.subTest(name):
+                wine = l_shape_wine()
+                change(wine)
+                diffs = self.differences(wine)
+                self.assertTrue(diffs, "not reported")
+                self.assertIn("mouse input", "\n".join(diffs))
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -1,0 +1,114 @@
+#!/usr/bin/env python3
+"""Does scripts/wine-run pick the right desktop for a scenario, and does
+scripts/wine-xorg lay the monitors out so that Wine gives back the
+scenario's coordinates?
+
+    tests/wine/wine_run_test.py
+
+Needs neither Wine nor an X server: what Xorg and Wine make of the layout is
+checked by wine_xorg_layout and the wine_fidelity_* tests.
+"""
+
+import importlib.machinery
+import importlib.util
+import os
+import unittest
+
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+def load(name, path):
+    loader = importlib.machinery.SourceFileLoader(name, path)
+    module = importlib.util.module_from_spec(importlib.util.spec_from_loader(name, loader))
+    loader.exec_module(module)
+    return module
+
+
+wine_run = load("wine_run", os.path.join(REPO, "scripts", "wine-run"))
+wine_xorg = wine_run.wine_xorg
+
+
+def mon(left, top, right, bottom, **extra):
+    return dict(left=left, top=top, right=right, bottom=bottom, **extra)
+
+
+PRIMARY = mon(0, 0, 1024, 768)
+L_SHAPE = [PRIMARY, mon(-1280, 0, 0, 1024), mon(0, -600, 800, 0)]
+
+
+def scenario(monitors=None, windows="98", steps=()):
+    machine = {"windows": windows}
+    if monitors is not None:
+        machine["monitors"] = monitors
+    return {"machine": machine, "step": list(steps)}
+
+
+class Desktop(unittest.TestCase):
+    def test_which_driver_and_what_is_skipped(self):
+        xorg_missing = wine_xorg.missing()
+        # (case, scenario, runs on an X server, skipped with a reason containing this or None)
+        cases = [
+            ("no monitors given: the null driver's screen", scenario(), False, None),
+            ("one 1024x768 monitor", scenario([PRIMARY]), False, None),
+            ("one monitor of another size", scenario([mon(0, 0, 800, 600)]), True, None),
+            ("two side by side", scenario([PRIMARY, mon(1024, 0, 1824, 600)]), True, None),
+            ("an L of three with negative coordinates", scenario(L_SHAPE), True, None),
+            ("several monitors as Windows 95", scenario(L_SHAPE, windows="95"), True, "Windows 95 with 3"),
+            ("one 1024x768 monitor as Windows 95", scenario([PRIMARY], windows="95"), False, None),
+            ("the primary monitor elsewhere than (0, 0)", scenario([mon(-1024, 0, 0, 768), PRIMARY]), True,
+             "primary monitor at (-1024, 0)"),
+            ("a work area smaller than the monitor",
+             scenario([mon(0, 0, 1024, 768, work=mon(0, 0, 1024, 740))]), False, "work area"),
+            ("a display change on several monitors",
+             scenario([PRIMARY, mon(1024, 0, 1824, 600)], steps=[{"display": {"monitors": [PRIMARY]}}]), True,
+             "step 1 changes the display settings"),
+            ("a display change on the null driver", scenario(steps=[{"display": {"monitors": [PRIMARY]}}]), False,
+             "null display driver has no other"),
+        ]
+        for name, sc, x_server, reason in cases:
+            with self.subTest(name):
+                self.assertEqual(wine_run.needs_x_server(sc), x_server)
+                got = wine_run.skip_reason(sc)
+                if reason is None and x_server and xorg_missing:
+                    self.assertIn(xorg_missing, got or "")
+                elif reason is None:
+                    self.assertIsNone(got)
+                else:
+                    self.assertIn(reason, got or "")
+
+    def test_the_layout_keeps_the_primary_at_the_origin_wine_restores(self):
+        # X has no negative coordinates: the L is shifted so that its
+        # bounding box starts at (0, 0); Wine then moves the first head (the
+        # primary) back to (0, 0), which must give the scenario's rectangles.
+        heads = wine_xorg.layout(L_SHAPE)
+        self.assertEqual(heads, [(1280, 600, 1024, 768), (0, 600, 1280, 1024), (1280, 0, 800, 600)])
+        px, py = heads[0][:2]
+        self.assertEqual([(x - px, y - py, x - px + w, y - py + h) for x, y, w, h in heads],
+                         [tuple(m[k] for k in ("left", "top", "right", "bottom")) for m in L_SHAPE])
+
+    def test_the_configuration_places_every_head(self):
+        text = wine_xorg.config_text(L_SHAPE)
+        for i, (x, y, w, h) in enumerate(wine_xorg.layout(L_SHAPE)):
+            with self.subTest(head=i):
+                self.assertIn('Screen %d "ryk-screen-%d" Absolute %d %d' % (i, i, x, y), text)
+                self.assertIn('Modes "ryk%dx%d"' % (w, h), text)
+                self.assertIn("Virtual %d %d" % (w, h), text)
+        self.assertIn('Option "Xinerama" "on"', text)
+        self.assertIn('Option "AutoAddDevices" "false"', text)
+
+    def test_layouts_that_cannot_be_made(self):
+        cases = [
+            ("no monitor", [], "no monitor"),
+            ("an empty monitor", [PRIMARY, mon(1024, 0, 1024, 768)], "monitor 1 is empty"),
+            ("an inverted monitor", [mon(0, 0, -10, 768)], "monitor 0 is empty"),
+            ("a monitor too large", [mon(0, 0, 10000, 768)], "larger than 8192"),
+        ]
+        for name, monitors, problem in cases:
+            with self.subTest(name):
+                self.assertIn(problem, wine_xorg.layout_problem(monitors) or "")
+                with self.assertRaises(wine_xorg.XorgError):
+                    wine_xorg.config_text(monitors)
+
+
+if __name__ == "__main__":
+    unittest.main()
