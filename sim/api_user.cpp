@@ -49,6 +49,10 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     WNDPROC proc = nullptr;
     {
         Call c;
+        if (Machine::current().config().refuse_create_window) {
+            c.error(ERROR_NOT_ENOUGH_MEMORY);
+            return nullptr;
+        }
         if (!lpClassName || is_int_resource(lpClassName)) sim::not_simulated("CreateWindowExA with a class atom");
         if (hWndParent) sim::not_simulated("CreateWindowExA of a child or owned window");
         auto& classes = c.t->proc->classes;

@@ -55,6 +55,9 @@ struct Config {
     std::vector<std::string> existing_objects;
     std::string system_directory = "C:\\WINDOWS\\SYSTEM";
     bool debugger_attached = false;
+    // CreateWindowExA refuses every window (ERROR_NOT_ENOUGH_MEMORY), before
+    // any message reaches the window procedure.
+    bool refuse_create_window = false;
 };
 
 const char* windows_name(Windows w);

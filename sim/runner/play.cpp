@@ -94,6 +94,9 @@ void play_step(sim::Machine& m, const Step& s) {
         if (m.driver().remove_devices_event() == 0)
             f["warning"] = "no remove-devices event is handed over: the driver cannot signal";
         break;
+    case Step::Kind::dismiss_box:
+        if (m.open_message_boxes() == 0) f["warning"] = "no message box is open: nothing dismissed";
+        break;
     case Step::Kind::command:
     case Step::Kind::close:
         if (m.find_window(kWindowClass) == nullptr)
@@ -129,6 +132,13 @@ void play_step(sim::Machine& m, const Step& s) {
     case Step::Kind::clear_refusals: m.driver().clear_refusals(); break;
     case Step::Kind::wait: m.advance_ms(s.wait_ms); break;
     case Step::Kind::close: post_to_program(m, WM_CLOSE, 0, 0); break;
+    case Step::Kind::hold_boxes: m.hold_message_boxes(s.hold); break;
+    case Step::Kind::dismiss_box:
+        if (s.box_caption.empty())
+            m.release_message_box();
+        else
+            m.release_message_box(s.box_caption);
+        break;
     }
 }
 

@@ -7,7 +7,8 @@
 //                  first is primary), driver (bool), open_vxd_handle
 //                  ("exported" "missing" "returns-zero"; left out: as the
 //                  Windows version has it), existing_objects (names),
-//                  system_directory, debugger_attached (bool).
+//                  system_directory, debugger_attached (bool),
+//                  refuse_create_window (bool).
 //   [registry]     'SUB\KEY' = { Name = value, ..., read_only = true }: sub-keys
 //                  of HKEY_LOCAL_MACHINE; an integer is a REG_DWORD (negative
 //                  numbers as their 32-bit pattern), a string a REG_SZ,
@@ -44,6 +45,11 @@
 //     clear_refusals = true
 //     wait_ms = N
 //     close = true                          WM_CLOSE to the program's window
+//     hold_boxes = true | false             message boxes stay open from now on
+//                                           (until dismissed), or are answered
+//                                           OK at once again (the default)
+//     dismiss_box = true | "CAPTION"        the oldest open box (with that
+//                                           caption) is answered with OK
 //
 // Unknown keys anywhere, values of the wrong type or range, and a step with
 // no stimulus or two are errors, reported as FILE:LINE:COLUMN: KEY: MESSAGE
@@ -373,7 +379,7 @@ int read_screen(TableReader& r, int touchscreens) {
 
 const char* const kStimuli[] = {"touch",   "tap",     "quick_touch_params", "add_touchscreen",
                                 "remove_devices", "display", "command",    "refuse",
-                                "clear_refusals", "wait_ms", "close"};
+                                "clear_refusals", "wait_ms", "close", "hold_boxes", "dismiss_box"};
 
 Step read_step(TableReader& r, int number, int* touchscreens, const std::string& file) {
     Step s;
@@ -483,6 +489,21 @@ Step read_step(TableReader& r, int number, int* touchscreens, const std::string&
     } else if (s.action == "close") {
         s.kind = Step::Kind::close;
         r.must_be_true(s.action);
+    } else if (s.action == "hold_boxes") {
+        s.kind = Step::Kind::hold_boxes;
+        auto b = r.boolean(s.action);
+        s.hold = b.value_or(false);
+    } else if (s.action == "dismiss_box") {
+        s.kind = Step::Kind::dismiss_box;
+        const toml::node* n = r.find(s.action);
+        if (auto b = n->value_exact<bool>()) {
+            if (!*b) r.fail(s.action, "can only be true or a caption (leave the step out instead)");
+        } else if (auto t = n->value_exact<std::string>()) {
+            if (t->empty()) r.fail(s.action, "must be a caption, or true for the oldest open box");
+            s.box_caption = *t;
+        } else {
+            r.fail(s.action, std::string("must be true or a caption, not ") + type_name(*n));
+        }
     }
     r.finish();
     return s;
@@ -523,6 +544,7 @@ void read_machine(TableReader& r, sim::Config& c, const std::string& file) {
         c.system_directory = *d;
     }
     if (auto d = r.boolean("debugger_attached")) c.debugger_attached = *d;
+    if (auto d = r.boolean("refuse_create_window")) c.refuse_create_window = *d;
     r.finish();
 }
 
@@ -757,6 +779,11 @@ std::string describe(const Step& s) {
     case Step::Kind::clear_refusals: return "the driver answers every request again";
     case Step::Kind::wait: return "wait " + std::to_string(s.wait_ms) + " ms";
     case Step::Kind::close: return "WM_CLOSE to the program's window";
+    case Step::Kind::hold_boxes:
+        return s.hold ? "message boxes stay open until dismissed" : "message boxes are answered OK at once";
+    case Step::Kind::dismiss_box:
+        return s.box_caption.empty() ? "the user answers the oldest open message box with OK"
+                                     : "the user answers the open message box \"" + s.box_caption + "\" with OK";
     }
     return s.action;
 }

@@ -78,6 +78,8 @@ struct Step {
         clear_refusals,      // the driver answers everything again
         wait,                // simulated time passes
         close,               // WM_CLOSE to the program's window
+        hold_boxes,          // message boxes stay open from now on, or not
+        dismiss_box,         // a user answers an open message box with OK
     };
 
     int number = 0;  // 1, 2, 3, ... in file order
@@ -112,6 +114,11 @@ struct Step {
 
     // wait
     uint64_t wait_ms = 0;
+
+    // hold_boxes
+    bool hold = false;
+    // dismiss_box: the caption of the box to answer; empty: the oldest open
+    std::string box_caption;
 };
 
 struct Scenario {

@@ -10,6 +10,7 @@
 //   5  the window class cannot be registered
 //   6  "Quavel4683" cannot be registered
 //   7  "RykPlexor4683" cannot be registered
+//   8  the hidden window cannot be created
 // No start-up failure shows anything; the exit code is the only report.
 #include <new>
 
@@ -96,6 +97,14 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     // table and starts the workers before this call returns.
     ghWnd = CreateWindowExA(0, kClassName, "", WS_OVERLAPPEDWINDOW | WS_VSCROLL | WS_HSCROLL, 0, 0, CW_USEDEFAULT,
                             CW_USEDEFAULT, nullptr, nullptr, hInstance, nullptr);
+    if (ghWnd.load() == nullptr) {
+        // Without the window nothing can end the program: it is a start-up
+        // failure. Released as for codes 5 to 7, and what this step set up
+        // besides: any worker that window creation started, then the lock.
+        StopAllWorkers();
+        DeleteCriticalSection(&gcsDriver);
+        return FailAfterArming(8);
+    }
 
     SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
 

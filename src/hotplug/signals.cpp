@@ -16,6 +16,7 @@ HANDLE ghRemoveEvent = 0;
 DWORD ghRemoveEventR0 = 0;
 HANDLE ghRemoveThread = 0;
 HANDLE ghWatchersEndEvent = 0;
+DWORD gdwAddMonThreadId = 0;
 
 namespace {
 
@@ -54,9 +55,10 @@ BOOL JoinWatcher(HANDLE* phThread) {
 // a ring-0 handle (3, 4) and hand it over inside a change bracket for
 // touchscreen 0 (5).
 int StartAndHandOver(LPTHREAD_START_ROUTINE pfnWatcher, LPVOID pParam, HANDLE hEvent, DWORD dwSetCode,
-                     HANDLE* phThread, DWORD* pdwEventR0) {
+                     HANDLE* phThread, DWORD* pdwEventR0, DWORD* pdwThreadId) {
     DWORD dwThreadId = 0;
     *phThread = CreateThread(NULL, WATCHER_STACK_SIZE, pfnWatcher, pParam, 0, &dwThreadId);
+    if (pdwThreadId != NULL) *pdwThreadId = dwThreadId;
     if (*phThread == 0 || dwThreadId == 0) return 2;
     SetThreadPriority(*phThread, THREAD_PRIORITY_HIGHEST);
 
@@ -126,7 +128,7 @@ int ArmAddMonSignal() {
     // whenever the thread reads it.
     LPVOID pStartCount = reinterpret_cast<LPVOID>(static_cast<INT_PTR>(kAddMonStartCount));
     return StartAndHandOver(AddMonWatcher, pStartCount, ghAddMonEvent, REQ_SET_ADDMON_EVENT, &ghAddMonThread,
-                            &ghAddMonEventR0);
+                            &ghAddMonEventR0, &gdwAddMonThreadId);
 }
 
 int ArmRemoveSignal() {
@@ -139,11 +141,17 @@ int ArmRemoveSignal() {
     if (ghRemoveEvent == 0) return 1;
 
     return StartAndHandOver(RemoveWatcher, NULL, ghRemoveEvent, REQ_SET_REMOVE_EVENT, &ghRemoveThread,
-                            &ghRemoveEventR0);
+                            &ghRemoveEventR0, NULL);
 }
 
 void EndWatchers() {
     if (ghWatchersEndEvent != 0) SetEvent(ghWatchersEndEvent);
+    // The add-monitor watcher may sit in its modal "nAddMonEvents > 2" box,
+    // which would hold it up until a user answers. A quit posted to its
+    // thread closes the box (the box's loop ends on WM_QUIT), and the
+    // watcher then meets the end event; posted before the box opens, it
+    // closes the box at once. Without a box it is never read.
+    if (ghAddMonThread != 0 && gdwAddMonThreadId != 0) PostThreadMessageA(gdwAddMonThreadId, WM_QUIT, 0, 0);
     BOOL bAllEnded = JoinWatcher(&ghAddMonThread);
     bAllEnded = JoinWatcher(&ghRemoveThread) && bAllEnded;
     bAllEnded = EndCalibrationWatchers() && bAllEnded;
@@ -186,6 +194,11 @@ DWORD WINAPI AddMonWatcher(LPVOID pStartCount) {
     const DWORD kWaitAdded = WAIT_OBJECT_0 + 1;
     const DWORD kWaitDone = WAIT_OBJECT_0 + 2;
     const HANDLE ahWait[3] = {ghWatchersEndEvent, ghAddMonEvent, ghAddMonDoneEvent};
+
+    // A message queue of its own from the start, so that EndWatchers can
+    // always post the quit that closes the watcher's message box.
+    MSG msg;
+    PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);
 
     // Add-monitor operations pending or running.
     LONG nAddMonEvents = static_cast<LONG>(reinterpret_cast<INT_PTR>(pStartCount));

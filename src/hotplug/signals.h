@@ -28,9 +28,10 @@ inline constexpr UINT WM_RYK_ADDMON = WM_USER + 1;
 // Stack size requested for every watcher thread.
 inline constexpr SIZE_T WATCHER_STACK_SIZE = 512;
 
-// How long EndWatchers waits for each watcher thread to end. A watcher that
-// is inside its modal message box may not end in time; its handles are then
-// left open until the process ends.
+// How long EndWatchers waits for each watcher thread to end. The add-monitor
+// watcher's modal message box is closed by a WM_QUIT posted to its thread,
+// so an open box does not hold the end up; a watcher that still does not
+// end in time has its handles left open until the process ends.
 inline constexpr DWORD WATCHER_END_TIMEOUT_MS = 5000;
 
 // "RykAddMonDoneEvent": auto-reset; set when an add-monitor operation has
@@ -51,6 +52,8 @@ extern HANDLE ghRemoveThread;
 // Manual-reset, unnamed: set once, when the program ends its watchers.
 // Created by the first arming (or calibration launch) that needs it.
 extern HANDLE ghWatchersEndEvent;
+// AddMonWatcher's thread identifier: EndWatchers posts WM_QUIT to it.
+extern DWORD gdwAddMonThreadId;
 
 // Arm a signal: create its event(s), start its watcher and hand the event to
 // the driver inside a change bracket for touchscreen 0. 0 for success,

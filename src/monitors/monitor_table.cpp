@@ -25,6 +25,24 @@ namespace {
 // allocated snapshot holds nothing to compare with.
 bool gbHaveSnapshot = false;
 
+// True while a Windows 95 build runs. Its message boxes are modal: while one
+// is open the main thread's messages are dispatched from the box's own
+// loop, so a display change can arrive in the middle of the build. Such a
+// display change is not handled: a second build would replace the key
+// object and the arrays that the running build still uses, and the running
+// build reads the screen's size only after its boxes, so it sees the new
+// display anyway.
+bool gbBuildingGrid = false;
+
+// Sets gbBuildingGrid for its lifetime.
+class GridBuildScope {
+public:
+    GridBuildScope() { gbBuildingGrid = true; }
+    ~GridBuildScope() { gbBuildingGrid = false; }
+    GridBuildScope(const GridBuildScope&) = delete;
+    GridBuildScope& operator=(const GridBuildScope&) = delete;
+};
+
 // Both arrays live in one allocation of 2 * n records, gpMonitors at its
 // start and gpPrevMonitors after the first n: they are made and released
 // together, so the table has both or neither. The records start zeroed.
@@ -87,6 +105,7 @@ int UpdateMonitor(LONG nMonNumber) {
 // screen. A new key object on the service key replaces (and releases) the
 // one before; the settings are read afresh, all of them.
 int BuildGrid() {
+    GridBuildScope scope;
     delete gpServiceKey;
     gpServiceKey = new (std::nothrow) RegistryKey(gszServiceKey);
     if (gpServiceKey == nullptr) return MONITORS_NO_MEMORY;
@@ -295,6 +314,10 @@ int IsMonitorInfoUnchanged(LONG iMonitor) {
 }
 
 void UpdateVxdDisplayInfo() {
+    // A display change that a build's message box dispatched: see
+    // gbBuildingGrid.
+    if (gbBuildingGrid) return;
+
     LONG n = GetSystemMetrics(SM_CMONITORS);
     if (gnMonitorsAtStart < n) n = gnMonitorsAtStart;
     giNumberOfMonitors = n;

@@ -95,7 +95,9 @@ int IsMonitorInfoUnchanged(LONG iMonitor);
 // WM_DISPLAYCHANGE: snapshot, refill, and the new rectangle to the driver
 // for every monitor that carries a touchscreen and changed. Leaves the
 // touchscreen list's cursor on the touchscreen found for the
-// highest-numbered monitor that has one.
+// highest-numbered monitor that has one. Does nothing while a Windows 95
+// build is running (a display change dispatched by one of its message
+// boxes): that build already sees the new display.
 void UpdateVxdDisplayInfo();
 
 // Releases both arrays; the table then has none. The builds use it on the

@@ -34,6 +34,7 @@ void ResetProgramGlobals() {
     ghRemoveEventR0 = 0;
     ghRemoveThread = 0;
     ghWatchersEndEvent = 0;
+    gdwAddMonThreadId = 0;
     ghCalExitEvent = 0;
     gbRightButton = 0;
     giLastX = 0;
