@@ -16,6 +16,31 @@ namespace {
 
 bool is_int_resource(LPCSTR p) { return (reinterpret_cast<uintptr_t>(p) >> 16) == 0; }
 
+// Hands every message that other threads sent to the calling thread to its
+// window procedure, oldest first, as Windows does inside the functions that
+// read the message queue and inside modal loops. The procedure runs without
+// the kernel lock; its result goes back to the sender.
+void deliver_sent(Call& c) {
+    while (auto s = c.k.take_sent_locked(c.t)) {
+        Kernel::Window* w = c.k.window_locked(s->h);
+        WNDPROC proc = w && !w->destroying ? w->proc : nullptr;
+        LRESULT r = 0;
+        if (proc) {
+            c.lk.unlock();
+            try {
+                r = proc(s->h, s->msg, s->wparam, s->lparam);
+            } catch (...) {
+                c.lk.lock();
+                c.k.answer_sent_locked(*s, 0);
+                throw;
+            }
+            c.lk.lock();
+        }
+        c.k.answer_sent_locked(*s, r);
+        c.k.check_kill_locked(c.t);
+    }
+}
+
 }  // namespace
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass) {
@@ -157,6 +182,8 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
     if (hWnd || wMsgFilterMin || wMsgFilterMax) sim::not_simulated("GetMessageA with a filter");
     Call c;
     while (true) {
+        // Sent messages first: they never reach the queue.
+        deliver_sent(c);
         auto& q = c.t->queue;
         if (!q.empty()) {
             *lpMsg = q.front();
@@ -178,8 +205,30 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
             c.t->proc->idle->signalled = true;
             c.k.signal_locked(*c.t->proc->idle);
         }
-        c.k.wait_locked(c.lk, c.t, {c.t->queue_obj}, {}, false, INFINITE);
+        c.k.wait_locked(c.lk, c.t, {c.t->queue_obj, c.t->sent_obj}, {}, false, INFINITE);
     }
+}
+
+BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg) {
+    if (hWnd || wMsgFilterMin || wMsgFilterMax) sim::not_simulated("PeekMessageA with a filter");
+    if (wRemoveMsg != PM_NOREMOVE) sim::not_simulated("PeekMessageA removing a message");
+    Call c;
+    // Sent messages are handled here; posted ones stay in the queue.
+    deliver_sent(c);
+    auto& q = c.t->queue;
+    if (!q.empty()) {
+        if (lpMsg) *lpMsg = q.front();
+        return TRUE;
+    }
+    if (c.t->quit) {
+        if (lpMsg) {
+            std::memset(lpMsg, 0, sizeof *lpMsg);
+            lpMsg->message = WM_QUIT;
+            lpMsg->wParam = static_cast<WPARAM>(c.t->quit_code);
+        }
+        return TRUE;
+    }
+    return FALSE;
 }
 
 BOOL WINAPI TranslateMessage(const MSG*) { return FALSE; }
@@ -227,6 +276,28 @@ BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     }
     c.k.post_locked(w->t, hWnd, Msg, wParam, lParam);
     return TRUE;
+}
+
+LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    WNDPROC proc = nullptr;
+    {
+        Call c;
+        if (hWnd == HWND_BROADCAST) sim::not_simulated("SendMessageA to HWND_BROADCAST");
+        Kernel::Window* w = c.k.window_locked(hWnd);
+        if (!w || w->destroying) {
+            c.error(ERROR_INVALID_WINDOW_HANDLE);
+            return 0;
+        }
+        if (w->t != c.t) {
+            // Another thread's window: it handles the message when it next
+            // reads its queue; this thread waits for the answer.
+            LRESULT r = 0;
+            c.k.send_locked(c.lk, c.t, hWnd, Msg, wParam, lParam, INFINITE, &r);
+            return r;
+        }
+        proc = w->proc;
+    }
+    return proc(hWnd, Msg, wParam, lParam);
 }
 
 void WINAPI PostQuitMessage(int nExitCode) {
@@ -293,6 +364,9 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
     box->release->kind = Kernel::Kind::Event;
     box->release->manual = true;
     c.k.held_boxes_.push_back(box);
-    c.k.wait_locked(c.lk, c.t, {box->release}, {}, false, INFINITE);
+    // The box's own message loop: messages sent to the thread's windows are
+    // handled while the box is open.
+    while (c.k.wait_locked(c.lk, c.t, {box->release, c.t->sent_obj}, {}, false, INFINITE) == WAIT_OBJECT_0 + 1)
+        deliver_sent(c);
     return IDOK;
 }

@@ -70,7 +70,7 @@ bool post_to_program(sim::Machine& m, UINT msg, WPARAM wparam, LPARAM lparam) {
     return w != nullptr && m.post_from_outside(w, msg, wparam, lparam);
 }
 
-void play_step(sim::Machine& m, const Step& s) {
+void play_step(sim::Machine& m, const Step& s, DWORD pid) {
     sim::Fields f = sim::Fields::object();
     f["n"] = s.number;
     f["line"] = s.pos.line;
@@ -93,6 +93,9 @@ void play_step(sim::Machine& m, const Step& s) {
     case Step::Kind::remove_devices:
         if (m.driver().remove_devices_event() == 0)
             f["warning"] = "no remove-devices event is handed over: the driver cannot signal";
+        break;
+    case Step::Kind::end_session:
+        if (m.process_ended(pid)) f["warning"] = "the program has already ended";
         break;
     case Step::Kind::command:
     case Step::Kind::close:
@@ -129,6 +132,7 @@ void play_step(sim::Machine& m, const Step& s) {
     case Step::Kind::clear_refusals: m.driver().clear_refusals(); break;
     case Step::Kind::wait: m.advance_ms(s.wait_ms); break;
     case Step::Kind::close: post_to_program(m, WM_CLOSE, 0, 0); break;
+    case Step::Kind::end_session: m.end_session(pid); break;
     }
 }
 
@@ -145,7 +149,7 @@ RunResult play(const Scenario& sc, const ProgramMain& program) {
     const DWORD pid = m.start_process(kProcessName, program);
     m.settle();
     for (const auto& step : sc.steps) {
-        play_step(m, step);
+        play_step(m, step, pid);
         m.settle();
     }
 

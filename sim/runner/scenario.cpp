@@ -44,6 +44,8 @@
 //     clear_refusals = true
 //     wait_ms = N
 //     close = true                          WM_CLOSE to the program's window
+//     end_session = true                    the user logs off: WM_QUERYENDSESSION,
+//                                           WM_ENDSESSION, then the process ends
 //
 // Unknown keys anywhere, values of the wrong type or range, and a step with
 // no stimulus or two are errors, reported as FILE:LINE:COLUMN: KEY: MESSAGE
@@ -373,7 +375,7 @@ int read_screen(TableReader& r, int touchscreens) {
 
 const char* const kStimuli[] = {"touch",   "tap",     "quick_touch_params", "add_touchscreen",
                                 "remove_devices", "display", "command",    "refuse",
-                                "clear_refusals", "wait_ms", "close"};
+                                "clear_refusals", "wait_ms", "close",   "end_session"};
 
 Step read_step(TableReader& r, int number, int* touchscreens, const std::string& file) {
     Step s;
@@ -482,6 +484,9 @@ Step read_step(TableReader& r, int number, int* touchscreens, const std::string&
         s.wait_ms = static_cast<uint64_t>(r.integer(s.action, 0, 24LL * 3600 * 1000).value_or(0));
     } else if (s.action == "close") {
         s.kind = Step::Kind::close;
+        r.must_be_true(s.action);
+    } else if (s.action == "end_session") {
+        s.kind = Step::Kind::end_session;
         r.must_be_true(s.action);
     }
     r.finish();
@@ -757,6 +762,7 @@ std::string describe(const Step& s) {
     case Step::Kind::clear_refusals: return "the driver answers every request again";
     case Step::Kind::wait: return "wait " + std::to_string(s.wait_ms) + " ms";
     case Step::Kind::close: return "WM_CLOSE to the program's window";
+    case Step::Kind::end_session: return "the user ends the Windows session";
     }
     return s.action;
 }

@@ -78,6 +78,8 @@ struct Step {
         clear_refusals,      // the driver answers everything again
         wait,                // simulated time passes
         close,               // WM_CLOSE to the program's window
+        end_session,         // the user logs off: the program's windows are
+                             // asked and told, then the process is ended
     };
 
     int number = 0;  // 1, 2, 3, ... in file order

@@ -25,6 +25,9 @@ namespace {
 const char kMutexName[] = "RykXyLdrAppMutex";
 const char kClassName[] = "RykXyLdrAppClass";
 
+// Set by the first ShutdownApp of a run.
+BOOL bShutdownDone = FALSE;
+
 // What a failure after the add-monitor signal was armed releases: that
 // signal and the driver. The remove-devices signal, when armed, stays handed
 // to the driver until the process ends.
@@ -37,6 +40,8 @@ int FailAfterArming(int iExitCode) {
 }  // namespace
 
 extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
+    bShutdownDone = FALSE;
+
     // One instance only. A creation that fails for another reason does not
     // stop us; shutdown then has no mutex to release.
     ghInstanceMutex = CreateMutexA(nullptr, TRUE, kMutexName);
@@ -110,6 +115,10 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
 }
 
 void ShutdownApp() {
+    // Runs once: after the message loop, or earlier when the Windows session
+    // ends, and then not again after the loop.
+    if (bShutdownDone) return;
+    bShutdownDone = TRUE;
     DisarmAddMonSignal();
     StopAllWorkers();
     DisarmRemoveSignal();
