@@ -174,6 +174,13 @@ RunResult play(const Scenario& sc, const ProgramMain& program) {
         f["code"] = result.exit_code;
     else
         f["code"] = nullptr;
+    if (result.ended) {
+        const sim::MouseButtons b = m.desktop().buttons();
+        if (b.left) result.buttons_held.push_back("left");
+        if (b.right) result.buttons_held.push_back("right");
+        if (b.middle) result.buttons_held.push_back("middle");
+        if (!result.buttons_held.empty()) f["buttons_held"] = result.buttons_held;
+    }
     m.trace().add("exit", f);
 
     result.events = m.trace().events();

@@ -203,6 +203,11 @@ void write_summary(std::ostream& out, const RunResult& r) {
     out << "protocol errors " << r.protocol_errors.size() << ", misuse " << r.misuse.size() << "\n";
     for (const auto& d : r.protocol_errors) out << "  protocol error: " << d << "\n";
     for (const auto& d : r.misuse) out << "  misuse: " << d << "\n";
+    if (!r.buttons_held.empty()) {
+        out << "mouse buttons left down by the ended program:";
+        for (const auto& b : r.buttons_held) out << " " << b;
+        out << "\n";
+    }
 
     std::map<std::string, size_t> n;
     size_t failed = 0;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "hotplug_support.h"
+#include "desktop.h"
 #include "registry.h"
 
 namespace unit {
