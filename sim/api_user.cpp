@@ -17,6 +17,31 @@ namespace {
 
 bool is_int_resource(LPCSTR p) { return (reinterpret_cast<uintptr_t>(p) >> 16) == 0; }
 
+// Hands every message that other threads sent to the calling thread to its
+// window procedure, oldest first, as Windows does inside the functions that
+// read the message queue and inside modal loops. The procedure runs without
+// the kernel lock; its result goes back to the sender.
+void deliver_sent(Call& c) {
+    while (auto s = c.k.take_sent_locked(c.t)) {
+        Kernel::Window* w = c.k.window_locked(s->h);
+        WNDPROC proc = w && !w->destroying ? w->proc : nullptr;
+        LRESULT r = 0;
+        if (proc) {
+            c.lk.unlock();
+            try {
+                r = proc(s->h, s->msg, s->wparam, s->lparam);
+            } catch (...) {
+                c.lk.lock();
+                c.k.answer_sent_locked(*s, 0);
+                throw;
+            }
+            c.lk.lock();
+        }
+        c.k.answer_sent_locked(*s, r);
+        c.k.check_kill_locked(c.t);
+    }
+}
+
 }  // namespace
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass) {
@@ -162,6 +187,8 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
     if (hWnd || wMsgFilterMin || wMsgFilterMax) sim::not_simulated("GetMessageA with a filter");
     Call c;
     while (true) {
+        // Sent messages first: they never reach the queue.
+        deliver_sent(c);
         auto& q = c.t->queue;
         if (!q.empty()) {
             *lpMsg = q.front();
@@ -183,27 +210,33 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
             c.t->proc->idle->signalled = true;
             c.k.signal_locked(*c.t->proc->idle);
         }
-        c.k.wait_locked(c.lk, c.t, {c.t->queue_obj}, {}, false, INFINITE);
+        c.k.wait_locked(c.lk, c.t, {c.t->queue_obj, c.t->sent_obj}, {}, false, INFINITE);
     }
 }
 
 BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg) {
     if (hWnd || wMsgFilterMin || wMsgFilterMax) sim::not_simulated("PeekMessageA with a filter");
     Call c;
+    // Sent messages are handled here, as in GetMessageA.
+    deliver_sent(c);
     auto& q = c.t->queue;
     if (!q.empty()) {
-        *lpMsg = q.front();
+        if (lpMsg) {
+            *lpMsg = q.front();
+            lpMsg->pt.x = 0;
+            lpMsg->pt.y = 0;
+        }
         if (wRemoveMsg & PM_REMOVE) q.pop_front();
-        lpMsg->pt.x = 0;
-        lpMsg->pt.y = 0;
         return TRUE;
     }
     if (c.t->quit) {
         if (wRemoveMsg & PM_REMOVE) c.t->quit = false;
-        std::memset(lpMsg, 0, sizeof *lpMsg);
-        lpMsg->message = WM_QUIT;
-        lpMsg->wParam = static_cast<WPARAM>(c.t->quit_code);
-        lpMsg->time = static_cast<DWORD>(c.k.now_us() / 1000);
+        if (lpMsg) {
+            std::memset(lpMsg, 0, sizeof *lpMsg);
+            lpMsg->message = WM_QUIT;
+            lpMsg->wParam = static_cast<WPARAM>(c.t->quit_code);
+            lpMsg->time = static_cast<DWORD>(c.k.now_us() / 1000);
+        }
         return TRUE;
     }
     return FALSE;
@@ -265,6 +298,28 @@ BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     }
     c.k.post_locked(w->t, hWnd, Msg, wParam, lParam);
     return TRUE;
+}
+
+LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    WNDPROC proc = nullptr;
+    {
+        Call c;
+        if (hWnd == HWND_BROADCAST) sim::not_simulated("SendMessageA to HWND_BROADCAST");
+        Kernel::Window* w = c.k.window_locked(hWnd);
+        if (!w || w->destroying) {
+            c.error(ERROR_INVALID_WINDOW_HANDLE);
+            return 0;
+        }
+        if (w->t != c.t) {
+            // Another thread's window: it handles the message when it next
+            // reads its queue; this thread waits for the answer.
+            LRESULT r = 0;
+            c.k.send_locked(c.lk, c.t, hWnd, Msg, wParam, lParam, INFINITE, &r);
+            return r;
+        }
+        proc = w->proc;
+    }
+    return proc(hWnd, Msg, wParam, lParam);
 }
 
 void WINAPI PostQuitMessage(int nExitCode) {
@@ -359,6 +414,8 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
         {
             Call c;
             if (box->release->signalled) break;
+            deliver_sent(c);
+            if (box->release->signalled) break;
             auto& q = c.t->queue;
             if (!q.empty()) {
                 msg = q.front();
@@ -371,13 +428,13 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
                 c.lk.unlock();
                 return closed("quit");
             } else {
-                // Waiting in its loop, the thread is idle for input, as in
-                // GetMessageA.
+                // Waiting in its loop, the thread is idle for input and
+                // handles messages sent to its windows, as in GetMessageA.
                 if (!c.t->proc->idle->signalled) {
                     c.t->proc->idle->signalled = true;
                     c.k.signal_locked(*c.t->proc->idle);
                 }
-                c.k.wait_locked(c.lk, c.t, {box->release, c.t->queue_obj}, {}, false, INFINITE);
+                c.k.wait_locked(c.lk, c.t, {box->release, c.t->queue_obj, c.t->sent_obj}, {}, false, INFINITE);
                 continue;
             }
         }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "machine.h"
+#include "orvane/driver.h"
 
 namespace sim {
 
@@ -52,6 +53,9 @@ Kernel::ThreadCtx* Kernel::new_thread_locked(Process* p, const std::string& labe
     t->queue_obj = std::make_shared<Object>();
     t->queue_obj->kind = Kind::Queue;
     t->queue_obj->thread = t.get();
+    t->sent_obj = std::make_shared<Object>();
+    t->sent_obj->kind = Kind::Event;
+    t->sent_obj->manual = true;
     p->threads.push_back(t.get());
     ++running_;
     threads_.push_back(std::move(t));
@@ -108,6 +112,9 @@ void Kernel::thread_ended_locked(ThreadCtx* t, DWORD code) {
             signal_locked(*obj);
         }
     }
+    // Senders waiting on it get 0, as SendMessage returns when the receiving
+    // thread ends.
+    while (auto sent = take_sent_locked(t)) answer_sent_locked(*sent, 0);
     t->obj->signalled = true;
     signal_locked(*t->obj);
     Process* p = t->proc;
@@ -173,6 +180,15 @@ void Kernel::end_process_locked(Process* p, DWORD code, bool report_leftovers) {
     }
     for (auto& [h, w] : windows_)
         if (w.p == p) w.alive = false;
+    // The driver learns which of its ring-0 handles belonged to the process,
+    // so that it can tell a registration the process left behind. Not while
+    // the machine itself is taken down: that is no end the program sees.
+    if (!shutting_down_) {
+        std::vector<uint32_t> own;
+        for (const auto& [r0, pid] : ring0_process_)
+            if (pid == p->id) own.push_back(r0);
+        if (!own.empty()) machine_.driver().process_ended(p->name, own);
+    }
     p->obj->signalled = true;
     signal_locked(*p->obj);
     running_dropped_locked();
@@ -485,6 +501,7 @@ DWORD Kernel::open_vxd_handle(HANDLE h) {
     uint32_t r0 = next_ring0_;
     next_ring0_ += 0x10;
     ring0_[r0] = obj;
+    ring0_process_[r0] = self_locked()->proc->id;
     return r0;
 }
 
@@ -544,6 +561,132 @@ bool Kernel::post_from_outside(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam
 
 void Kernel::post_to_all_windows(UINT msg, WPARAM wparam, LPARAM lparam) {
     post_from_outside(HWND_BROADCAST, msg, wparam, lparam);
+}
+
+bool Kernel::send_locked(std::unique_lock<std::mutex>& lk, ThreadCtx* from, HWND h, UINT msg, WPARAM w, LPARAM l,
+                         DWORD ms, LRESULT* result) {
+    *result = 0;
+    Window* win = window_locked(h);
+    if (!win || win->destroying || win->t == from || win->t->ended) return false;
+    ThreadCtx* to = win->t;
+    auto s = std::make_shared<SentMessage>();
+    s->h = h;
+    s->msg = msg;
+    s->wparam = w;
+    s->lparam = l;
+    s->reply = std::make_shared<Object>();
+    s->reply->kind = Kind::Event;
+    s->reply->manual = true;
+    to->sent.push_back(s);
+    to->sent_obj->signalled = true;
+    signal_locked(*to->sent_obj);
+    wait_locked(lk, from, {s->reply}, {}, false, ms);
+    if (!s->answered) {
+        auto& q = to->sent;
+        q.erase(std::remove(q.begin(), q.end(), s), q.end());
+        if (q.empty()) to->sent_obj->signalled = false;
+        return false;
+    }
+    *result = s->result;
+    return true;
+}
+
+std::shared_ptr<Kernel::SentMessage> Kernel::take_sent_locked(ThreadCtx* t) {
+    if (t->sent.empty()) return nullptr;
+    auto s = t->sent.front();
+    t->sent.pop_front();
+    if (t->sent.empty()) t->sent_obj->signalled = false;
+    return s;
+}
+
+void Kernel::answer_sent_locked(SentMessage& s, LRESULT result) {
+    if (s.answered) return;
+    s.answered = true;
+    s.result = result;
+    s.reply->signalled = true;
+    signal_locked(*s.reply);
+}
+
+Kernel::SessionEnd Kernel::end_session(DWORD pid, DWORD answer_ms, DWORD hung_ms) {
+    SessionEnd out;
+    std::unique_lock<std::mutex> lk(mu);
+    ThreadCtx* self = self_locked();
+    self->harness = true;
+    check_kill_locked(self);
+    Process* p = process_by_id_locked(pid);
+    if (!p || p->ended) return out;
+    out.found = true;
+    // Every window of the simulated machine is a top-level one; hidden ones
+    // get the messages as well.
+    std::vector<HWND> wins;
+    for (auto& [v, w] : windows_)
+        if (w.alive && !w.destroying && w.p == p) wins.push_back(w.h);
+
+    bool hung = false;
+    // One message to one window; false when it was not answered in time.
+    auto send = [&](HWND h, UINT msg, WPARAM wp) {
+        SessionMessage m;
+        m.h = h;
+        m.msg = msg;
+        m.wparam = wp;
+        const char* name = msg == WM_QUERYENDSESSION ? "WM_QUERYENDSESSION" : "WM_ENDSESSION";
+        Fields f = Fields::object();
+        f["message"] = name;
+        f["wparam"] = static_cast<uint64_t>(wp);
+        f["lparam"] = 0;
+        f["window"] = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(h));
+        machine_.trace().add("session_message", f);
+        m.sent_us = now_.load();
+        m.answered = send_locked(lk, self, h, msg, wp, 0, answer_ms, &m.result);
+        m.answered_us = now_.load();
+        const uint64_t waited_ms = (m.answered_us - m.sent_us) / 1000;
+        Fields a = Fields::object();
+        a["message"] = name;
+        a["answered"] = m.answered;
+        if (m.answered) a["result"] = static_cast<int64_t>(m.result);
+        a["waited_ms"] = waited_ms;
+        if (waited_ms >= hung_ms)
+            a["warning"] = "not answered within " + std::to_string(hung_ms) +
+                           " ms: Windows shows the program as not responding";
+        machine_.trace().add("session_answer", a);
+        // A window that went away meanwhile (its thread ended) has nothing
+        // left to answer; only a window still there that did not answer is
+        // hung.
+        const bool gone = window_locked(h) == nullptr;
+        out.messages.push_back(m);
+        if (!m.answered && !gone) hung = true;
+        return m;
+    };
+
+    out.agreed = true;
+    std::vector<HWND> agreed;
+    for (HWND h : wins) {
+        if (p->ended) break;
+        const SessionMessage m = send(h, WM_QUERYENDSESSION, 0);
+        if (hung) break;
+        if (m.answered && m.result == 0) {
+            out.agreed = false;
+            break;
+        }
+        agreed.push_back(h);
+    }
+    if (!hung) {
+        for (HWND h : out.agreed ? wins : agreed) {
+            if (p->ended) break;
+            send(h, WM_ENDSESSION, out.agreed ? TRUE : FALSE);
+            if (hung) break;
+        }
+    }
+    if ((out.agreed || hung) && !p->ended) {
+        Fields f = Fields::object();
+        f["process"] = p->name;
+        f["how"] = hung ? "end_task" : "session_end";
+        f["exit_code"] = 0;
+        machine_.trace().add("process_end", f);
+        end_process_locked(p, 0, false);
+    }
+    out.ended = p->ended;
+    return out;
 }
 
 HWND Kernel::find_window(const std::string& class_name) {

@@ -46,6 +46,7 @@ public:
     struct ThreadCtx;
     struct Process;
     struct Waiter;
+    struct SentMessage;
 
     struct Object {
         Kind kind;
@@ -86,6 +87,12 @@ public:
         std::condition_variable cv;
         std::thread th;
         std::deque<MSG> queue;
+        // Messages other threads sent to its windows, oldest first; sent_obj
+        // is signalled while there is one. They are handled only where the
+        // thread reads its queue (GetMessageA) or runs a modal loop
+        // (MessageBoxA), never inside a plain wait.
+        std::deque<std::shared_ptr<SentMessage>> sent;
+        ObjRef sent_obj;
         bool quit = false;
         int quit_code = 0;
         ObjRef queue_obj;
@@ -126,6 +133,35 @@ public:
         Process* p = nullptr;
         bool alive = true;
         bool destroying = false;
+    };
+
+    // A message sent from another thread: the sender waits on `reply` until
+    // the receiving thread's window procedure has returned `result`.
+    struct SentMessage {
+        HWND h = nullptr;
+        UINT msg = 0;
+        WPARAM wparam = 0;
+        LPARAM lparam = 0;
+        LRESULT result = 0;
+        bool answered = false;
+        ObjRef reply;  // manual-reset, set with the answer
+    };
+
+    // What a session end did to one process (Machine::end_session).
+    struct SessionMessage {
+        HWND h = nullptr;
+        UINT msg = 0;
+        WPARAM wparam = 0;
+        bool answered = false;
+        LRESULT result = 0;
+        uint64_t sent_us = 0;
+        uint64_t answered_us = 0;
+    };
+    struct SessionEnd {
+        bool found = false;  // the process exists and had not ended
+        bool agreed = false;  // every window answered WM_QUERYENDSESSION with TRUE
+        bool ended = false;   // the process was ended
+        std::vector<SessionMessage> messages;
     };
 
     struct MessageBoxRecord {
@@ -183,6 +219,16 @@ public:
     Window* window_locked(HWND h);
     void post_locked(ThreadCtx* to, HWND h, UINT msg, WPARAM w, LPARAM l);
     std::string message_name_locked(UINT msg) const;
+    // Sends a message to window `h` from thread `from` and waits up to `ms`
+    // for the window's thread to handle it. False when the window is gone,
+    // belongs to `from` itself, or the time ran out (then the message is
+    // withdrawn if it was not taken yet).
+    bool send_locked(std::unique_lock<std::mutex>& lk, ThreadCtx* from, HWND h, UINT msg, WPARAM w, LPARAM l,
+                     DWORD ms, LRESULT* result);
+    // The oldest message sent to thread `t`, taken off its list; null when
+    // there is none.
+    std::shared_ptr<SentMessage> take_sent_locked(ThreadCtx* t);
+    void answer_sent_locked(SentMessage& s, LRESULT result);
 
     // ---- used by the machine and the harness
     void settle();
@@ -195,6 +241,17 @@ public:
     bool folder_has_program_locked(const std::string& lower_folder) const;
     bool post_from_outside(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
     void post_to_all_windows(UINT msg, WPARAM wparam, LPARAM lparam);
+    // The user ends the session (log-off or shut-down) as Windows does for
+    // one process: WM_QUERYENDSESSION (0, 0) is sent to each of its top-level
+    // windows; when every one answers TRUE, WM_ENDSESSION (TRUE, 0) is sent
+    // to each and then the process is ended with exit code 0, whatever its
+    // threads are doing. When one answers FALSE the windows that agreed get
+    // WM_ENDSESSION (FALSE, 0) and the process runs on. Each message waits up
+    // to `answer_ms` for its answer; a window that does not answer in time is
+    // ended as "End Task" ends it (exit code 0, nothing more sent).
+    // Traced: "session_message" as each is sent, "session_answer" with the
+    // answer (a warning when it took `hung_ms` or more), "process_end".
+    SessionEnd end_session(DWORD pid, DWORD answer_ms, DWORD hung_ms);
     HWND find_window(const std::string& class_name);
     UINT registered_message(const std::string& name);
     void hold_message_boxes(bool hold);
@@ -231,6 +288,7 @@ public:
     std::map<std::string, std::weak_ptr<Object>> names_;
     std::vector<ObjRef> system_objects_;  // objects that existed before the program
     std::map<uint32_t, ObjRef> ring0_;
+    std::map<uint32_t, DWORD> ring0_process_;  // ring-0 handle -> the process that made it
     std::map<uint64_t, ObjRef> critsecs_;
     std::set<uint64_t> deleted_critsecs_;
     std::vector<std::unique_ptr<ThreadCtx>> threads_;

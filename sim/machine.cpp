@@ -122,6 +122,8 @@ DWORD Machine::process_exit_code(DWORD pid) const { return kernel_->process_exit
 
 void Machine::install_program(const std::string& path, ProgramSpec spec) { kernel_->install_program(path, spec); }
 
+bool Machine::end_session(DWORD pid) { return kernel_->end_session(pid, kSessionAnswerMs, kHungAppMs).ended; }
+
 bool Machine::post_from_outside(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     return kernel_->post_from_outside(hwnd, msg, wparam, lparam);
 }

@@ -104,6 +104,17 @@ public:
     // ".exe" is part of the name).
     void install_program(const std::string& path, ProgramSpec spec);
 
+    // The user logs off or shuts Windows down, for process `pid`: its
+    // top-level windows are sent WM_QUERYENDSESSION and, when all agree,
+    // WM_ENDSESSION (TRUE); then the process is ended with exit code 0,
+    // whatever its threads are doing (see Kernel::end_session). Each message
+    // and the end are traced ("session_message", "process_end"). A window
+    // gets kSessionAnswerMs to answer; one that does not is ended as "End
+    // Task" does. Returns whether the process was ended.
+    static constexpr DWORD kSessionAnswerMs = 20000;  // WaitToKillAppTimeout
+    static constexpr DWORD kHungAppMs = 5000;         // HungAppTimeout
+    bool end_session(DWORD pid);
+
     // Another program posts a message. `hwnd` may be HWND_BROADCAST.
     bool post_from_outside(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
     HWND find_window(const std::string& class_name) const;

@@ -663,6 +663,46 @@ uint32_t Driver::quick_touch_event(int touchscreen) const {
     return screen_locked(touchscreen).quick_event;
 }
 
+std::vector<std::pair<uint32_t, std::string>> Driver::held_locked() const {
+    std::vector<std::pair<uint32_t, std::string>> out;
+    if (addmon_event_) out.emplace_back(addmon_event_, "add-monitor event " + hex(addmon_event_));
+    if (remove_event_) out.emplace_back(remove_event_, "remove-devices event " + hex(remove_event_));
+    for (size_t i = 0; i < screens_.size(); ++i) {
+        const Screen& s = screens_[i];
+        if (s.xy_event)
+            out.emplace_back(s.xy_event, "packet event " + hex(s.xy_event) + " of touchscreen " + std::to_string(i));
+        if (s.quick_event)
+            out.emplace_back(s.quick_event,
+                             "quick-touch event " + hex(s.quick_event) + " of touchscreen " + std::to_string(i));
+    }
+    return out;
+}
+
+std::vector<std::string> Driver::held_events() const {
+    Guard g(mu_);
+    std::vector<std::string> out;
+    for (auto& [h, text] : held_locked()) out.push_back(text);
+    return out;
+}
+
+std::vector<ProtocolError> Driver::process_ended(const std::string& process,
+                                                 const std::vector<uint32_t>& ring0_handles) {
+    std::vector<ProtocolError> errs;
+    {
+        Guard g(mu_);
+        for (auto& [h, text] : held_locked()) {
+            if (std::find(ring0_handles.begin(), ring0_handles.end(), h) == ring0_handles.end()) continue;
+            // The protocol has no request that withdraws a quick-touch event:
+            // a program cannot be faulted for leaving one.
+            if (text.rfind("quick-touch event", 0) == 0) continue;
+            errs.push_back({seq_, 0, "process " + process + " ended while the driver still holds its " + text});
+        }
+        for (const auto& e : errs) errors_.push_back(e);
+    }
+    notify({}, errs);
+    return errs;
+}
+
 uint32_t Driver::add_monitor_event() const {
     Guard g(mu_);
     return addmon_event_;

@@ -143,6 +143,17 @@ public:
     void refuse(uint32_t code, Refusal r);
     void clear_refusals();
 
+    // The process that handed over the ring-0 handles `ring0_handles` has
+    // ended (`process` names it). Every one of them the driver still holds
+    // as a registered event is a protocol error: the driver would signal an
+    // event of a process that no longer exists. Quick-touch events are left
+    // out: no request of the protocol withdraws one. The driver keeps
+    // holding them all, as the real one would. Returns the errors recorded.
+    std::vector<ProtocolError> process_ended(const std::string& process, const std::vector<uint32_t>& ring0_handles);
+    // Every event the driver holds, described ("add-monitor event 0x...",
+    // "packet event 0x... of touchscreen 1", ...), for reports.
+    std::vector<std::string> held_events() const;
+
     // ---- observation
 
     std::vector<Request> requests() const;
@@ -196,6 +207,8 @@ private:
     void answer_locked(Call& c);
     void error_locked(Call& c, std::string detail);
     void notify(const std::vector<Request>& reqs, const std::vector<ProtocolError>& errs);
+    // (handle, description) of every event held.
+    std::vector<std::pair<uint32_t, std::string>> held_locked() const;
 
     Host& host_;
     mutable Lock mu_;

@@ -40,7 +40,8 @@ int run_command_line(int argc, char** argv, const ProgramMain& program) {
     app.add_flag("-q,--quiet", quiet, "no timeline, only the summary (the timeline still follows a failed expectation)");
     CLI::Option* exit_opt =
         app.add_option("--expect-exit", expect_exit, "fail unless the program ends with exit code N")->type_name("N");
-    app.add_flag("--expect-clean", expect_clean, "fail if the run has a protocol error or a misuse");
+    app.add_flag("--expect-clean", expect_clean,
+                 "fail if the run has a protocol error or a misuse, or the ended program left a mouse button down");
     CLI11_PARSE(app, argc, argv);
 
     Scenario sc;
@@ -64,6 +65,9 @@ int run_command_line(int argc, char** argv, const ProgramMain& program) {
     if (expect_clean && (!r.protocol_errors.empty() || !r.misuse.empty()))
         failures.push_back("expected a clean run, got " + std::to_string(r.protocol_errors.size()) +
                            " protocol error(s) and " + std::to_string(r.misuse.size()) + " misuse");
+    if (expect_clean && !r.buttons_held.empty())
+        failures.push_back("expected a clean run, but the ended program left " + std::to_string(r.buttons_held.size()) +
+                           " mouse button(s) down");
 
     if (!quiet || !failures.empty()) write_timeline(std::cout, sc, r);
     write_summary(std::cout, r);

@@ -70,7 +70,7 @@ bool post_to_program(sim::Machine& m, UINT msg, WPARAM wparam, LPARAM lparam) {
     return w != nullptr && m.post_from_outside(w, msg, wparam, lparam);
 }
 
-void play_step(sim::Machine& m, const Step& s) {
+void play_step(sim::Machine& m, const Step& s, DWORD pid) {
     sim::Fields f = sim::Fields::object();
     f["n"] = s.number;
     f["line"] = s.pos.line;
@@ -96,6 +96,9 @@ void play_step(sim::Machine& m, const Step& s) {
         break;
     case Step::Kind::dismiss_box:
         if (m.open_message_boxes() == 0) f["warning"] = "no message box is open: nothing dismissed";
+        break;
+    case Step::Kind::end_session:
+        if (m.process_ended(pid)) f["warning"] = "the program has already ended";
         break;
     case Step::Kind::command:
     case Step::Kind::close:
@@ -139,6 +142,7 @@ void play_step(sim::Machine& m, const Step& s) {
         else
             m.release_message_box(s.box_caption);
         break;
+    case Step::Kind::end_session: m.end_session(pid); break;
     }
 }
 
@@ -155,7 +159,7 @@ RunResult play(const Scenario& sc, const ProgramMain& program) {
     const DWORD pid = m.start_process(kProcessName, program);
     m.settle();
     for (const auto& step : sc.steps) {
-        play_step(m, step);
+        play_step(m, step, pid);
         m.settle();
     }
 
@@ -180,6 +184,13 @@ RunResult play(const Scenario& sc, const ProgramMain& program) {
         f["code"] = result.exit_code;
     else
         f["code"] = nullptr;
+    if (result.ended) {
+        const sim::MouseButtons b = m.desktop().buttons();
+        if (b.left) result.buttons_held.push_back("left");
+        if (b.right) result.buttons_held.push_back("right");
+        if (b.middle) result.buttons_held.push_back("middle");
+        if (!result.buttons_held.empty()) f["buttons_held"] = result.buttons_held;
+    }
     m.trace().add("exit", f);
 
     result.events = m.trace().events();

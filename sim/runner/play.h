@@ -25,12 +25,15 @@ struct RunResult {
     // before each step's stimulus (n, line, action, text, args, and where
     // known the touch point x, y and a warning), `end` when the runner closes
     // the program after the last step, and last `exit` (code, or null while
-    // the program still runs).
+    // the program still runs; `buttons_held` lists the mouse buttons still
+    // down when the program has ended, when there are any).
     std::vector<sim::TraceEvent> events;
     bool ended = false;  // the program's process ended
     DWORD exit_code = 0;
     std::vector<std::string> protocol_errors;
     std::vector<std::string> misuse;
+    // Mouse buttons ("left", "right", "middle") the ended program left down.
+    std::vector<std::string> buttons_held;
 };
 
 // Runs the scenario. Only one machine exists at a time, so this must not be

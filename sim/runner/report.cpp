@@ -133,6 +133,19 @@ std::string event_text(const sim::TraceEvent& e) {
         return t;
     }
     if (e.ev == "misuse") return "MISUSE: " + str_field(f, "detail");
+    if (e.ev == "session_message")
+        return "sent " + str_field(f, "message") + " wparam=" + str_field(f, "wparam") + " lparam=" +
+               str_field(f, "lparam") + " to window " + hex(static_cast<uint64_t>(int_field(f, "window")));
+    if (e.ev == "session_answer") {
+        std::string t = str_field(f, "message") + (bool_field(f, "answered") ? " answered " + str_field(f, "result")
+                                                                                : std::string(" NOT ANSWERED")) +
+                        " after " + str_field(f, "waited_ms") + " ms";
+        if (f.contains("warning")) t += "  warning: " + str_field(f, "warning");
+        return t;
+    }
+    if (e.ev == "process_end")
+        return "process " + str_field(f, "process") + " ended by Windows (" + str_field(f, "how") + "), exit code " +
+               str_field(f, "exit_code");
     if (e.ev == "step") {
         std::string t = "== step " + str_field(f, "n") + " (line " + str_field(f, "line") + "): " + str_field(f, "text");
         if (f.contains("x") && f.contains("y") && f.contains("args") && f["args"].is_object() && f["args"].contains("at"))
@@ -190,6 +203,11 @@ void write_summary(std::ostream& out, const RunResult& r) {
     out << "protocol errors " << r.protocol_errors.size() << ", misuse " << r.misuse.size() << "\n";
     for (const auto& d : r.protocol_errors) out << "  protocol error: " << d << "\n";
     for (const auto& d : r.misuse) out << "  misuse: " << d << "\n";
+    if (!r.buttons_held.empty()) {
+        out << "mouse buttons left down by the ended program:";
+        for (const auto& b : r.buttons_held) out << " " << b;
+        out << "\n";
+    }
 
     std::map<std::string, size_t> n;
     size_t failed = 0;

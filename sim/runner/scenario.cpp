@@ -50,6 +50,8 @@
 //                                           OK at once again (the default)
 //     dismiss_box = true | "CAPTION"        the oldest open box (with that
 //                                           caption) is answered with OK
+//     end_session = true                    the user logs off: WM_QUERYENDSESSION,
+//                                           WM_ENDSESSION, then the process ends
 //
 // Unknown keys anywhere, values of the wrong type or range, and a step with
 // no stimulus or two are errors, reported as FILE:LINE:COLUMN: KEY: MESSAGE
@@ -379,7 +381,8 @@ int read_screen(TableReader& r, int touchscreens) {
 
 const char* const kStimuli[] = {"touch",   "tap",     "quick_touch_params", "add_touchscreen",
                                 "remove_devices", "display", "command",    "refuse",
-                                "clear_refusals", "wait_ms", "close", "hold_boxes", "dismiss_box"};
+                                "clear_refusals", "wait_ms", "close", "hold_boxes", "dismiss_box",
+                                "end_session"};
 
 Step read_step(TableReader& r, int number, int* touchscreens, const std::string& file) {
     Step s;
@@ -504,6 +507,9 @@ Step read_step(TableReader& r, int number, int* touchscreens, const std::string&
         } else {
             r.fail(s.action, std::string("must be true or a caption, not ") + type_name(*n));
         }
+    } else if (s.action == "end_session") {
+        s.kind = Step::Kind::end_session;
+        r.must_be_true(s.action);
     }
     r.finish();
     return s;
@@ -784,6 +790,7 @@ std::string describe(const Step& s) {
     case Step::Kind::dismiss_box:
         return s.box_caption.empty() ? "the user answers the oldest open message box with OK"
                                      : "the user answers the open message box \"" + s.box_caption + "\" with OK";
+    case Step::Kind::end_session: return "the user ends the Windows session";
     }
     return s.action;
 }

@@ -80,6 +80,8 @@ struct Step {
         close,               // WM_CLOSE to the program's window
         hold_boxes,          // message boxes stay open from now on, or not
         dismiss_box,         // a user answers an open message box with OK
+        end_session,         // the user logs off: the program's windows are
+                             // asked and told, then the process is ended
     };
 
     int number = 0;  // 1, 2, 3, ... in file order

@@ -16,6 +16,7 @@
 //   step     N command MESSAGE WPARAM LPARAM
 //   step     N refuse CODE ALWAYS TIMES INDEX TOUCHSCREEN
 //   step     N clear_refusals | wait MS | close
+//   step     N end_session                the user ends the session: see end_session()
 // Driver steps go to orvane.vxd's control pipe (RYK_ORVANE_PIPE).
 //
 // RECORD gets JSON lines, stamped with the machine's clock: first
@@ -255,6 +256,81 @@ void touch_step(ryk_wine::Json& step, const std::string& step_number, const std:
     }
 }
 
+struct WindowSearch {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK find_top_level(HWND hwnd, LPARAM param) {
+    auto* s = reinterpret_cast<WindowSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == s->pid) s->found.push_back(hwnd);
+    return TRUE;
+}
+
+// Ends the session for the program as Windows (and wineboot --end-session)
+// does: WM_QUERYENDSESSION (0, 0) sent to each of its top-level windows,
+// hidden ones included; when all answer TRUE, WM_ENDSESSION (TRUE, 0) to
+// each, else WM_ENDSESSION (FALSE, 0) to those that agreed. Each send waits
+// up to 20 s for its answer. After an agreed end the driver checks, from
+// inside the process, that it holds no event of it ("process_end" on the
+// control pipe), and the process is terminated with exit code 0, whatever
+// its threads are doing. Recorded as rykxy-sim traces it: "session_message",
+// "session_answer", "process_end".
+void end_session() {
+    WindowSearch s{g_program.dwProcessId, {}};
+    EnumWindows(find_top_level, reinterpret_cast<LPARAM>(&s));
+    bool hung = false;
+    auto send = [&](HWND h, UINT msg, WPARAM wp) {
+        const char* name = msg == WM_QUERYENDSESSION ? "WM_QUERYENDSESSION" : "WM_ENDSESSION";
+        ryk_wine::Json m("session_message", ryk_wine::now_us());
+        m.str("message", name).num("wparam", static_cast<int64_t>(wp)).num("lparam", 0);
+        m.num("window", static_cast<int64_t>(reinterpret_cast<uintptr_t>(h)));
+        record(m);
+        const DWORD start = GetTickCount();
+        DWORD_PTR result = 0;
+        const bool answered =
+            SendMessageTimeoutA(h, msg, wp, 0, SMTO_NORMAL, 20000, &result) != 0;
+        const DWORD waited = GetTickCount() - start;
+        ryk_wine::Json a("session_answer", ryk_wine::now_us());
+        a.str("message", name).boolean("answered", answered);
+        if (answered) a.num("result", static_cast<int64_t>(result));
+        a.num("waited_ms", waited);
+        if (waited >= 5000) a.str("warning", "not answered within 5000 ms: Windows shows the program as not responding");
+        record(a);
+        if (!answered && IsWindow(h)) hung = true;
+        return answered ? static_cast<LRESULT>(result) : 0;
+    };
+    bool agreed = true;
+    std::vector<HWND> yes;
+    for (HWND h : s.found) {
+        if (program_ended()) break;
+        const LRESULT r = send(h, WM_QUERYENDSESSION, 0);
+        if (hung) break;
+        if (r == 0 && IsWindow(h)) {
+            agreed = false;
+            break;
+        }
+        yes.push_back(h);
+    }
+    if (!hung) {
+        for (HWND h : agreed ? s.found : yes) {
+            if (program_ended()) break;
+            send(h, WM_ENDSESSION, agreed ? TRUE : FALSE);
+            if (hung) break;
+        }
+    }
+    if ((!agreed && !hung) || program_ended()) return;
+    const std::string check = driver("process_end");
+    if (check.rfind("ok", 0) != 0) note("the driver's end check: " + check);
+    ryk_wine::Json e("process_end", ryk_wine::now_us());
+    e.str("process", "RykXyLdr.exe").str("how", hung ? "end_task" : "session_end").num("exit_code", 0);
+    record(e);
+    TerminateProcess(g_program.hProcess, 0);
+    WaitForSingleObject(g_program.hProcess, 10000);
+}
+
 void play(const std::vector<std::string>& f) {
     // f: step N KIND ARGS...
     const std::vector<std::string> a(f.begin() + 2, f.end());
@@ -275,6 +351,12 @@ void play(const std::vector<std::string>& f) {
         else
             PostMessageA(w, RegisterWindowMessageA(a[1].c_str()), static_cast<WPARAM>(to_ll(a[2])),
                          static_cast<LPARAM>(static_cast<int32_t>(static_cast<uint32_t>(to_ll(a[3])))));
+        return;
+    }
+    if (kind == "end_session") {
+        if (program_ended()) step.str("warning", "the program has already ended");
+        record(step);
+        if (!program_ended()) end_session();
         return;
     }
     if (kind == "wait") {

@@ -40,6 +40,7 @@
 
 #include "platform/win32.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -219,6 +220,10 @@ std::string rect_text(int ts) {
 //   refuse FIELDS...         a refusal rule; clear_refusals drops them all
 //   state S                  "ok xy=H quick=H rect=L,T,R,B|-"
 //   events                   "ok addmon=H remove=H count=N"
+//   process_end              the program's process is about to be ended: every
+//                            event the driver still holds is a protocol error
+//                            (all ring-0 handles here are the program's);
+//                            answers "ok N" with the number of them
 std::string control_command(const std::string& line) {
     const auto a = split_tabs(line);
     const std::string& cmd = a[0];
@@ -261,6 +266,15 @@ std::string control_command(const std::string& line) {
             std::snprintf(buf, sizeof buf, "ok xy=%lu quick=%lu rect=%s", static_cast<unsigned long>(g_driver.xy_event(ts)),
                           static_cast<unsigned long>(g_driver.quick_touch_event(ts)), rect_text(ts).c_str());
             return buf;
+        }
+        if (cmd == "process_end") {
+            std::vector<uint32_t> own = {g_driver.add_monitor_event(), g_driver.remove_devices_event()};
+            for (int i = 0; i < g_driver.touchscreen_count(); ++i) {
+                own.push_back(g_driver.xy_event(i));
+                own.push_back(g_driver.quick_touch_event(i));
+            }
+            own.erase(std::remove(own.begin(), own.end(), 0u), own.end());
+            return "ok " + std::to_string(g_driver.process_ended("RykXyLdr.exe", own).size());
         }
         if (cmd == "events") {
             std::snprintf(buf, sizeof buf, "ok addmon=%lu remove=%lu count=%d",

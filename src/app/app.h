@@ -37,9 +37,10 @@ extern std::atomic<LONG> gbAddMonBusy;
 // The hidden window's procedure.
 LRESULT CALLBACK AppWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Tears the program down after the message loop: add-monitor signal
-// withdrawn, workers stopped, remove-devices signal withdrawn, driver closed,
-// gcsDriver deleted, mutex released.
+// Tears the program down after the message loop, or when the Windows
+// session ends: add-monitor signal withdrawn, workers stopped,
+// remove-devices signal withdrawn, driver closed, gcsDriver deleted, mutex
+// released. Only the first call does anything.
 void ShutdownApp();
 
 // The program's entry point; returns the process exit code.

@@ -26,11 +26,16 @@ namespace {
 const char kMutexName[] = "RykXyLdrAppMutex";
 const char kClassName[] = "RykXyLdrAppClass";
 
+// Set by the first ShutdownApp of a run.
+BOOL bShutdownDone = FALSE;
+
 // What a failure after the add-monitor signal was armed releases: that
-// signal and the driver. The remove-devices signal, when armed, stays handed
-// to the driver until the process ends.
+// signal, the remove-devices signal when it was armed, and the driver, in
+// the order of a normal shutdown. The driver must not be left signalling an
+// event of a process that has ended.
 int FailAfterArming(int iExitCode) {
     DisarmAddMonSignal();
+    DisarmRemoveSignal();
     CloseHandle(ghDriver);
     return iExitCode;
 }
@@ -38,6 +43,8 @@ int FailAfterArming(int iExitCode) {
 }  // namespace
 
 extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
+    bShutdownDone = FALSE;
+
     // One instance only. A creation that fails for another reason does not
     // stop us; shutdown then has no mutex to release.
     ghInstanceMutex = CreateMutexA(nullptr, TRUE, kMutexName);
@@ -119,6 +126,10 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
 }
 
 void ShutdownApp() {
+    // Runs once: after the message loop, or earlier when the Windows session
+    // ends, and then not again after the loop.
+    if (bShutdownDone) return;
+    bShutdownDone = TRUE;
     DisarmAddMonSignal();
     StopAllWorkers();
     DisarmRemoveSignal();

@@ -1,7 +1,7 @@
 // The hidden window's procedure: its creation, which brings up the workers,
-// its destruction, which ends the message loop, and painting, which draws
-// nothing. Everything else that reaches the window goes to
-// HandleControlMessage and then to DefWindowProcA.
+// its destruction, which ends the message loop, painting, which draws
+// nothing, and the end of the Windows session. Everything else that reaches
+// the window goes to HandleControlMessage and then to DefWindowProcA.
 #include <new>
 
 #include "app/app.h"
@@ -60,6 +60,18 @@ LRESULT CALLBACK AppWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         return OnCreate(hwnd);
     case WM_DESTROY:
         PostQuitMessage(0);
+        return 0;
+    case WM_QUERYENDSESSION:
+        // The program never holds up a log-off or shut-down.
+        return TRUE;
+    case WM_ENDSESSION:
+        // Windows ends the process once this returns, without WM_CLOSE or
+        // WM_DESTROY: the driver must be left now, exactly as after the
+        // message loop. With wParam FALSE another program refused the end
+        // and the session goes on.
+        // Nothing is posted: the process ends here, and the shutdown after a
+        // message loop that went on would do nothing more.
+        if (wParam) ShutdownApp();
         return 0;
     case WM_PAINT: {
         PAINTSTRUCT ps;

@@ -68,6 +68,26 @@ LONG FirstUnassignedPosition(TouchscreenList* pList, LONG nTotal) {
     return k;
 }
 
+// WaitForInputIdle for up to CAL_READY_TIMEOUT_MS in all, in slices: a
+// plain wait of ten seconds would leave a message sent to the program's
+// window unanswered that long, and at the end of the Windows session that is
+// the one that tells the program to leave the driver. PeekMessageA without
+// removing anything hands sent messages to the window procedure and leaves
+// posted ones queued for the message loop.
+DWORD WaitForCalibrationReady(HANDLE hProcess) {
+    DWORD dwWaited = 0;
+    for (;;) {
+        DWORD dwSlice = CAL_READY_TIMEOUT_MS - dwWaited;
+        if (dwSlice > CAL_READY_SLICE_MS) dwSlice = CAL_READY_SLICE_MS;
+        const DWORD dwResult = WaitForInputIdle(hProcess, dwSlice);
+        if (dwResult != WAIT_TIMEOUT) return dwResult;
+        dwWaited += dwSlice;
+        if (dwWaited >= CAL_READY_TIMEOUT_MS) return WAIT_TIMEOUT;
+        MSG msg;
+        PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);
+    }
+}
+
 }  // namespace
 
 int LaunchCalibration() {
@@ -118,9 +138,9 @@ int StartCalibrationProcess(LPSTR pszCommandLine, PROCESS_INFORMATION* pInfo) {
     std::memset(&si, 0, sizeof si);
     si.cb = kStartupInfoSize;
     if (!CreateProcessA(NULL, pszCommandLine, NULL, NULL, FALSE, DETACHED_PROCESS, NULL, NULL, &si, pInfo)) return 0;
-    // This blocks the main thread, and so every message, for up to ten
-    // seconds.
-    if (WaitForInputIdle(pInfo->hProcess, CAL_READY_TIMEOUT_MS) != 0) {
+    // The main thread waits here for up to ten seconds; only messages sent
+    // to the window are handled meanwhile.
+    if (WaitForCalibrationReady(pInfo->hProcess) != 0) {
         TerminateProcess(pInfo->hProcess, CAL_NOT_READY_EXIT_CODE);
         CloseLaunchHandles(pInfo);
         return 0;

@@ -24,6 +24,9 @@
 inline constexpr UINT CAL_NOT_READY_EXIT_CODE = 666;
 // How long the calibration program may take to become ready for input.
 inline constexpr DWORD CAL_READY_TIMEOUT_MS = 10000;
+// The readiness wait goes in slices of this length; between two, messages
+// sent to the program's window (the end of the Windows session) are handled.
+inline constexpr DWORD CAL_READY_SLICE_MS = 100;
 // Exit watchers running at one time, at most; a launch beyond that leaves
 // the calibration program's end unwatched.
 inline constexpr LONG MAX_CAL_WATCHERS = 16;

@@ -68,11 +68,11 @@ int StartAndHandOver(LPTHREAD_START_ROUTINE pfnWatcher, LPVOID pParam, HANDLE hE
     case TO_RING0_NOT_FOUND: return 3;
     default: return 4;
     }
-    *pdwEventR0 = dwEventR0;
-
     VxdChange(FALSE, 0);
     // A refused hand-over leaves the bracket open; the driver gives it up.
+    // The event is then not the driver's, and not withdrawn later.
     if (!VxdEventRequest(dwSetCode, 0, dwEventR0)) return 5;
+    *pdwEventR0 = dwEventR0;
     VxdChange(TRUE, 0);
     return 0;
 }

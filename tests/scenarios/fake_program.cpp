@@ -124,6 +124,13 @@ int Program() {
     SetEvent(worker.event);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
+    // The driver must not keep signalling the packet event of a process
+    // that has ended.
+    Request(device, REQ_BEGIN_CHANGE, &change, sizeof change);
+    EventRequest clear{};
+    clear.header.wTag2 = REQ_TAG;
+    Request(device, REQ_CLEAR_EVENT, &clear, sizeof clear);
+    Request(device, REQ_END_CHANGE, &change, sizeof change);
     CloseHandle(device);
     return static_cast<int>(msg.wParam);
 }

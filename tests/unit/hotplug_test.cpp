@@ -2,6 +2,7 @@
 // add-monitor watcher's count of pending operations, the remove-devices
 // watcher, failed waits, and the end of every watcher before the program's
 // WinMain returns.
+#include <cstring>
 #include <functional>
 #include <mutex>
 
@@ -168,8 +169,18 @@ TEST_P(SignalArmTest, ReturnsTheFailedStepAndHandsOverForTouchscreenZero) {
 
     const DWORD set_code = add ? REQ_SET_ADDMON_EVENT : REQ_SET_REMOVE_EVENT;
     const DWORD r0 = add ? ghAddMonEventR0 : ghRemoveEventR0;
-    for (const Request& r : m.driver().requests(set_code))
-        ExpectEncoded(r, set_code, 16, {{2, Le16(10)}, {8, Le16(0)}, {12, Le32(r0)}});
+    for (const Request& r : m.driver().requests(set_code)) {
+        // A refused event is not the driver's: the program keeps no handle
+        // of it to withdraw later.
+        DWORD sent = r0;
+        if (!r.ok) {
+            EXPECT_EQ(r0, 0u);
+            ASSERT_EQ(r.input.size(), 16u);
+            std::memcpy(&sent, r.input.data() + 12, 4);
+            EXPECT_NE(sent, 0u);
+        }
+        ExpectEncoded(r, set_code, 16, {{2, Le16(10)}, {8, Le16(0)}, {12, Le32(sent)}});
+    }
     if (c.code == 0) {
         EXPECT_NE(r0, 0u);
         EXPECT_EQ(add ? m.driver().add_monitor_event() : m.driver().remove_devices_event(), r0);
@@ -272,8 +283,8 @@ const EndCase kEndCases[] = {
     {"NoOpenVxDHandle", sim::OpenVxd::missing, {}, 0, nullptr, 3, {}},
     {"AddMonEventRefused", sim::OpenVxd::by_version, {}, REQ_SET_ADDMON_EVENT, nullptr, 3,
      {"REQ_BEGIN_CHANGE", "REQ_SET_ADDMON_EVENT"}},
-    // The add-monitor event is withdrawn; the remove-devices one stays with
-    // the driver, but its watcher ends.
+    // The add-monitor event is withdrawn; the refused remove-devices one is
+    // not the driver's, and its watcher ends.
     {"RemoveEventRefused", sim::OpenVxd::by_version, {}, REQ_SET_REMOVE_EVENT, nullptr, 4,
      {"REQ_BEGIN_CHANGE", "REQ_SET_ADDMON_EVENT", "REQ_END_CHANGE", "REQ_BEGIN_CHANGE", "REQ_SET_REMOVE_EVENT",
       "REQ_CLEAR_EVENT"}},
