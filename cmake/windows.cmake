@@ -113,6 +113,7 @@ function(ryk_windows_program name)
   set_tests_properties(wine_imports_${name} wine_version_${name} PROPERTIES LABELS wine)
 
   install(TARGETS ${name} RUNTIME DESTINATION .)
+  set_property(GLOBAL APPEND PROPERTY RYK_WINDOWS_PROGRAMS ${name})
 endfunction()
 
 # The program's subsystems as one library, so that Windows test programs and

@@ -57,7 +57,7 @@ def with_extra(dll, member):
 
 
 class CheckImports(unittest.TestCase):
-    def run_checker(self, dump_text, allowlist_text=ALLOWLIST):
+    def run_checker(self, dump_text, allowlist_text=ALLOWLIST, extra=()):
         with tempfile.TemporaryDirectory() as d:
             dump = os.path.join(d, "dump.txt")
             allow = os.path.join(d, "allow.txt")
@@ -65,7 +65,7 @@ class CheckImports(unittest.TestCase):
                 f.write(dump_text)
             with open(allow, "w") as f:
                 f.write(allowlist_text)
-            r = subprocess.run([sys.executable, CHECKER, "--allowlist", allow, "--dump", dump],
+            r = subprocess.run([sys.executable, CHECKER, "--allowlist", allow, "--dump", dump, *extra],
                                capture_output=True, text=True)
         return r.returncode, r.stdout + r.stderr
 
@@ -105,6 +105,19 @@ class CheckImports(unittest.TestCase):
                 self.assertIn(named, out)
                 # The allowed imports are not reported.
                 self.assertNotIn("CreateFileA", out)
+
+    def test_more_dlls_only_when_asked_for_and_listed(self):
+        # The installer may import from GDI32; our programs may not.
+        tables = with_extra("GDI32.dll", "TextOutA")
+        more = ["--dlls", "KERNEL32,USER32,ADVAPI32,GDI32"]
+        listed = ALLOWLIST + "GDI32!TextOutA  Windows 95: yes\n"
+        rc, out = self.run_checker(listing(tables), listed, more)
+        self.assertEqual(rc, 0, out)
+        rc, out = self.run_checker(listing(tables), ALLOWLIST, more)
+        self.assertEqual(rc, 1, out)
+        self.assertIn("GDI32.dll!TextOutA", out)
+        rc, out = self.run_checker(listing(tables), ALLOWLIST + "GDI32!TextOutA\n", more)
+        self.assertEqual(rc, 2, out)
 
     def test_every_bad_import_is_reported_not_just_the_first(self):
         tables = with_extra("KERNEL32.dll", "OpenVxDHandle")
