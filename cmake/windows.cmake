@@ -59,6 +59,30 @@ set_source_files_properties(${PROJECT_SOURCE_DIR}/src/platform/crt/string.cpp PR
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
+# ryk_link_runtime_free(TARGET GUI|CONSOLE): compiles and links the
+# executable TARGET without any C runtime, as ryk_windows_program does (for
+# test programs that are not part of the release).
+function(ryk_link_runtime_free name kind)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src)
+  target_compile_options(${name} PRIVATE
+    $<$<COMPILE_LANGUAGE:CXX>:${RYK_WARNINGS}>
+    $<$<COMPILE_LANGUAGE:CXX>:${RYK_RUNTIME_FREE_COMPILE}>)
+  if(kind STREQUAL "GUI")
+    set(entry _RykGuiStartup)
+    set(subsystem windows)
+  else()
+    set(entry _RykConsoleStartup)
+    set(subsystem console)
+  endif()
+  # No start files and no default libraries: our runtime, the three system
+  # DLLs and libgcc (64-bit arithmetic, stack probes) only. Symbols stripped.
+  target_link_options(${name} PRIVATE
+    -nostdlib -nostartfiles -s
+    -Wl,--entry,${entry} -Wl,--subsystem,${subsystem}:4.0
+    -Wl,--disable-auto-import -Wl,--disable-runtime-pseudo-reloc)
+  target_link_libraries(${name} PRIVATE ryk_windows_crt kernel32 user32 advapi32 gcc)
+endfunction()
+
 # ryk_windows_program(NAME GUI|CONSOLE DESCRIPTION "text" SOURCES file...):
 # see the top of this file.
 function(ryk_windows_program name)
@@ -79,24 +103,11 @@ function(ryk_windows_program name)
 
   add_executable(${name} ${arg_SOURCES} ${arg_UNPARSED_ARGUMENTS} ${rc})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src)
-  target_compile_options(${name} PRIVATE
-    $<$<COMPILE_LANGUAGE:CXX>:${RYK_WARNINGS}>
-    $<$<COMPILE_LANGUAGE:CXX>:${RYK_RUNTIME_FREE_COMPILE}>)
   if(arg_GUI)
-    set(entry _RykGuiStartup)
-    set(subsystem windows)
+    ryk_link_runtime_free(${name} GUI)
   else()
-    set(entry _RykConsoleStartup)
-    set(subsystem console)
+    ryk_link_runtime_free(${name} CONSOLE)
   endif()
-  # No start files and no default libraries: our runtime, the three system
-  # DLLs and libgcc (64-bit arithmetic, stack probes) only. Symbols stripped.
-  target_link_options(${name} PRIVATE
-    -nostdlib -nostartfiles -s
-    -Wl,--entry,${entry} -Wl,--subsystem,${subsystem}:4.0
-    -Wl,--disable-auto-import -Wl,--disable-runtime-pseudo-reloc)
-  target_link_libraries(${name} PRIVATE ryk_windows_crt kernel32 user32 advapi32 gcc)
 
   # What it imports, and its version resource.
   add_test(NAME wine_imports_${name}
