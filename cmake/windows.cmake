@@ -56,6 +56,9 @@ target_include_directories(ryk_windows_crt PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_compile_options(ryk_windows_crt PRIVATE ${RYK_WARNINGS} ${RYK_RUNTIME_FREE_COMPILE})
 set_source_files_properties(${PROJECT_SOURCE_DIR}/src/platform/crt/string.cpp PROPERTIES
   COMPILE_OPTIONS "-fno-builtin;-fno-tree-loop-distribute-patterns")
+# What it and the programs need: the three system DLLs and libgcc (64-bit
+# arithmetic, stack probes). Whatever links it gets them after it.
+target_link_libraries(ryk_windows_crt PUBLIC kernel32 user32 advapi32 gcc)
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
@@ -75,12 +78,12 @@ function(ryk_link_runtime_free name kind)
     set(subsystem console)
   endif()
   # No start files and no default libraries: our runtime, the three system
-  # DLLs and libgcc (64-bit arithmetic, stack probes) only. Symbols stripped.
+  # DLLs and libgcc only. Symbols stripped.
   target_link_options(${name} PRIVATE
     -nostdlib -nostartfiles -s
     -Wl,--entry,${entry} -Wl,--subsystem,${subsystem}:4.0
     -Wl,--disable-auto-import -Wl,--disable-runtime-pseudo-reloc)
-  target_link_libraries(${name} PRIVATE ryk_windows_crt kernel32 user32 advapi32 gcc)
+  target_link_libraries(${name} PRIVATE ryk_windows_crt)
 endfunction()
 
 # ryk_windows_program(NAME GUI|CONSOLE DESCRIPTION "text" SOURCES file...):
@@ -134,6 +137,9 @@ if(RYK_PROGRAM_SOURCES)
   add_library(rykxyldr STATIC ${RYK_PROGRAM_SOURCES})
   target_include_directories(rykxyldr PUBLIC src)
   target_compile_options(rykxyldr PRIVATE ${RYK_WARNINGS} ${RYK_RUNTIME_FREE_COMPILE})
+  # Its operator new and string functions come from our runtime, which must
+  # follow it on the link line of whatever links it.
+  target_link_libraries(rykxyldr PUBLIC ryk_windows_crt)
 endif()
 
 if(TARGET rykxyldr)
