@@ -119,6 +119,21 @@ class CheckImports(unittest.TestCase):
         rc, out = self.run_checker(listing(tables), ALLOWLIST + "GDI32!TextOutA\n", more)
         self.assertEqual(rc, 2, out)
 
+    def test_an_image_windows_95_would_not_start_is_named(self):
+        # (case, header lines, exit status)
+        cases = [
+            ("subsystem and OS 4.0", "MajorOSystemVersion\t4\nMinorOSystemVersion\t0\n"
+             "MajorSubsystemVersion\t4\nMinorSubsystemVersion\t0\n", 0),
+            ("subsystem 5.1", "MajorSubsystemVersion\t5\nMinorSubsystemVersion\t1\n", 1),
+            ("OS 4.10", "MajorOSystemVersion\t4\nMinorOSystemVersion\t10\n", 1),
+        ]
+        for name, header, status in cases:
+            with self.subTest(name):
+                rc, out = self.run_checker(header + listing(CLEAN))
+                self.assertEqual(rc, status, out)
+                if status:
+                    self.assertIn("version", out)
+
     def test_every_bad_import_is_reported_not_just_the_first(self):
         tables = with_extra("KERNEL32.dll", "OpenVxDHandle")
         tables["GDI32.dll"] = ["TextOutA"]
