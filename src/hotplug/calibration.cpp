@@ -1,6 +1,5 @@
 #include "hotplug/calibration.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "app/app.h"
@@ -8,6 +7,7 @@
 #include "inventory/registry_check.h"
 #include "inventory/touchscreen_list.h"
 #include "monitors/monitor_table.h"
+#include "platform/text.h"
 
 HANDLE ghCalExitEvent = 0;
 
@@ -109,9 +109,9 @@ int LaunchCalibration() {
 
     CHAR szArgument[32] = "";
     if (nUnassigned == 1)
-        std::snprintf(szArgument, sizeof szArgument, " -t%ld",
-                      static_cast<long>(FirstUnassignedPosition(pList, nTotal)));
-    if (gnUnassignedAtStart != 0) std::snprintf(szArgument, sizeof szArgument, " -t0");
+        FormatText(szArgument, sizeof szArgument, " -t%ld",
+                   static_cast<long>(FirstUnassignedPosition(pList, nTotal)));
+    if (gnUnassignedAtStart != 0) FormatText(szArgument, sizeof szArgument, " -t0");
 
     // The system directory, "\", "Quavel" and the argument, cut at the
     // buffer's end. The directory's length is not looked at: a directory

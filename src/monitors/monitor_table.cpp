@@ -1,6 +1,5 @@
 #include "monitors/monitor_table.h"
 
-#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -8,6 +7,7 @@
 #include "driver/channel.h"
 #include "driver/protocol.h"
 #include "inventory/touchscreen_list.h"
+#include "platform/text.h"
 #include "settings/settings.h"
 
 MONITORINFO* gpMonitors = nullptr;
@@ -117,8 +117,8 @@ int BuildGrid() {
 
     if (gpServiceKey->ReadValues(DriverSettings) == 0) {
         CHAR szMessage[96];
-        std::snprintf(szMessage, sizeof szMessage, "Error number %d occurred while reading the registry",
-                      static_cast<int>(gpServiceKey->LastError()));
+        FormatText(szMessage, sizeof szMessage, "Error number %d occurred while reading the registry",
+                   static_cast<int>(gpServiceKey->LastError()));
         MessageBoxA(nullptr, szMessage, "Plexor", MB_OK);
         return MONITORS_NO_SETTINGS;
     }

@@ -1,6 +1,5 @@
 #include "touch/workers.h"
 
-#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -10,6 +9,7 @@
 #include "inventory/registry_check.h"
 #include "inventory/touchscreen_list.h"
 #include "monitors/monitor_table.h"
+#include "platform/text.h"
 #include "touch/packets.h"
 
 namespace {
@@ -27,7 +27,7 @@ constexpr LONG kDefaultQuickTouchDistance = 200;
 // "RykXyEvent3", "RykUpdateQuickTouchEvent3": the prefix and the identifier
 // in decimal.
 void EventName(char (&szName)[64], const char* pszPrefix, LONG iTouchscreen) {
-    std::snprintf(szName, sizeof szName, "%s%d", pszPrefix, static_cast<int>(iTouchscreen));
+    FormatText(szName, sizeof szName, "%s%d", pszPrefix, static_cast<int>(iTouchscreen));
 }
 
 // An auto-reset named event, not signalled, default security.

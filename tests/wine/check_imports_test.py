@@ -22,7 +22,6 @@ KERNEL32!CloseHandle      Windows 95: yes
 KERNEL32!CreateFileA      Windows 95: yes
 USER32!GetMessageA        Windows 95: yes
 ADVAPI32!RegCloseKey      Windows 95: yes
-msvcrt!malloc
 """
 
 
@@ -48,7 +47,7 @@ def listing(tables):
 
 
 CLEAN = {"KERNEL32.dll": ["CloseHandle", "CreateFileA"], "USER32.dll": ["GetMessageA"],
-         "ADVAPI32.dll": ["RegCloseKey"], "msvcrt.dll": ["malloc"]}
+         "ADVAPI32.dll": ["RegCloseKey"]}
 
 
 def with_extra(dll, member):
@@ -58,7 +57,7 @@ def with_extra(dll, member):
 
 
 class CheckImports(unittest.TestCase):
-    def run_checker(self, dump_text, allowlist_text=ALLOWLIST):
+    def run_checker(self, dump_text, allowlist_text=ALLOWLIST, extra=()):
         with tempfile.TemporaryDirectory() as d:
             dump = os.path.join(d, "dump.txt")
             allow = os.path.join(d, "allow.txt")
@@ -66,14 +65,14 @@ class CheckImports(unittest.TestCase):
                 f.write(dump_text)
             with open(allow, "w") as f:
                 f.write(allowlist_text)
-            r = subprocess.run([sys.executable, CHECKER, "--allowlist", allow, "--dump", dump],
+            r = subprocess.run([sys.executable, CHECKER, "--allowlist", allow, "--dump", dump, *extra],
                                capture_output=True, text=True)
         return r.returncode, r.stdout + r.stderr
 
     def test_allowed_imports_pass(self):
         for name, tables in [
             ("the clean program", CLEAN),
-            ("DLL names in other cases", {"kernel32.dll": ["CloseHandle"], "MSVCRT.DLL": ["malloc"]}),
+            ("DLL names in other cases", {"kernel32.dll": ["CloseHandle"], "user32.DLL": ["GetMessageA"]}),
         ]:
             with self.subTest(name):
                 rc, out = self.run_checker(listing(tables))
@@ -93,8 +92,8 @@ class CheckImports(unittest.TestCase):
              "KERNEL32.dll!GetTickCount64"),
             ("USER32 function not on the list", with_extra("USER32.dll", "SetProcessDPIAware"),
              "USER32.dll!SetProcessDPIAware"),
-            ("msvcrt function not on the list", with_extra("msvcrt.dll", "_aligned_malloc"),
-             "msvcrt.dll!_aligned_malloc"),
+            ("the C runtime msvcrt.dll", with_extra("msvcrt.dll", "malloc"), "msvcrt.dll!malloc"),
+            ("another C runtime DLL", with_extra("ucrtbase.dll", "memcpy"), "ucrtbase.dll!memcpy"),
             ("a function listed for another DLL", with_extra("USER32.dll", "CloseHandle"),
              "USER32.dll!CloseHandle"),
             ("an import by ordinal", with_extra("KERNEL32.dll", 17), "KERNEL32.dll ordinal 17"),
@@ -106,6 +105,34 @@ class CheckImports(unittest.TestCase):
                 self.assertIn(named, out)
                 # The allowed imports are not reported.
                 self.assertNotIn("CreateFileA", out)
+
+    def test_more_dlls_only_when_asked_for_and_listed(self):
+        # The installer may import from GDI32; our programs may not.
+        tables = with_extra("GDI32.dll", "TextOutA")
+        more = ["--dlls", "KERNEL32,USER32,ADVAPI32,GDI32"]
+        listed = ALLOWLIST + "GDI32!TextOutA  Windows 95: yes\n"
+        rc, out = self.run_checker(listing(tables), listed, more)
+        self.assertEqual(rc, 0, out)
+        rc, out = self.run_checker(listing(tables), ALLOWLIST, more)
+        self.assertEqual(rc, 1, out)
+        self.assertIn("GDI32.dll!TextOutA", out)
+        rc, out = self.run_checker(listing(tables), ALLOWLIST + "GDI32!TextOutA\n", more)
+        self.assertEqual(rc, 2, out)
+
+    def test_an_image_windows_95_would_not_start_is_named(self):
+        # (case, header lines, exit status)
+        cases = [
+            ("subsystem and OS 4.0", "MajorOSystemVersion\t4\nMinorOSystemVersion\t0\n"
+             "MajorSubsystemVersion\t4\nMinorSubsystemVersion\t0\n", 0),
+            ("subsystem 5.1", "MajorSubsystemVersion\t5\nMinorSubsystemVersion\t1\n", 1),
+            ("OS 4.10", "MajorOSystemVersion\t4\nMinorOSystemVersion\t10\n", 1),
+        ]
+        for name, header, status in cases:
+            with self.subTest(name):
+                rc, out = self.run_checker(header + listing(CLEAN))
+                self.assertEqual(rc, status, out)
+                if status:
+                    self.assertIn("version", out)
 
     def test_every_bad_import_is_reported_not_just_the_first(self):
         tables = with_extra("KERNEL32.dll", "OpenVxDHandle")
@@ -123,6 +150,7 @@ class CheckImports(unittest.TestCase):
             ("a run-time-only function on the list", listing(CLEAN),
              ALLOWLIST + "KERNEL32!OpenVxDHandle  Windows 95: yes\n"),
             ("an entry for another DLL", listing(CLEAN), ALLOWLIST + "GDI32!TextOutA  Windows 95: yes\n"),
+            ("an entry for msvcrt.dll", listing(CLEAN), ALLOWLIST + "msvcrt!malloc\n"),
             ("an entry that is not DLL!Function", listing(CLEAN), ALLOWLIST + "CloseHandle\n"),
         ]
         for name, dump, allow in cases:
