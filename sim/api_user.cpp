@@ -157,6 +157,7 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
     if (hWnd || wMsgFilterMin || wMsgFilterMax) sim::not_simulated("GetMessageA with a filter");
     Call c;
     while (true) {
+        c.t->posted_seen = c.t->posted;
         auto& q = c.t->queue;
         if (!q.empty()) {
             *lpMsg = q.front();

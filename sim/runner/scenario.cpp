@@ -44,6 +44,9 @@
 //     clear_refusals = true
 //     wait_ms = N
 //     close = true                          WM_CLOSE to the program's window
+//     tool = { name = "RykXyCtl" | "RykXyProbe", args = [...], expect_exit,
+//              expect_output = [...], read_only = true }
+//         runs the tool as a console program to its end
 //
 // Unknown keys anywhere, values of the wrong type or range, and a step with
 // no stimulus or two are errors, reported as FILE:LINE:COLUMN: KEY: MESSAGE
@@ -373,7 +376,7 @@ int read_screen(TableReader& r, int touchscreens) {
 
 const char* const kStimuli[] = {"touch",   "tap",     "quick_touch_params", "add_touchscreen",
                                 "remove_devices", "display", "command",    "refuse",
-                                "clear_refusals", "wait_ms", "close"};
+                                "clear_refusals", "wait_ms", "close", "tool"};
 
 Step read_step(TableReader& r, int number, int* touchscreens, const std::string& file) {
     Step s;
@@ -483,6 +486,25 @@ Step read_step(TableReader& r, int number, int* touchscreens, const std::string&
     } else if (s.action == "close") {
         s.kind = Step::Kind::close;
         r.must_be_true(s.action);
+    } else if (s.action == "tool") {
+        s.kind = Step::Kind::tool;
+        TableReader t = sub();
+        s.tool_name = t.required_string("name");
+        if (s.tool_name != "RykXyCtl" && s.tool_name != "RykXyProbe")
+            t.fail("name", "must be \"RykXyCtl\" or \"RykXyProbe\", not \"" + s.tool_name + "\"");
+        auto strings = [&](const char* key, std::vector<std::string>* out) {
+            if (const toml::array* a = t.array(key)) {
+                for (const toml::node& n : *a) {
+                    if (!n.is_string()) t.fail(key, "must be an array of strings");
+                    out->push_back(n.as_string()->get());
+                }
+            }
+        };
+        strings("args", &s.tool_args);
+        s.tool_expect_exit = t.integer("expect_exit", 0, kUint32Max);
+        strings("expect_output", &s.tool_expect_output);
+        s.tool_read_only = t.boolean("read_only").value_or(false);
+        t.finish();
     }
     r.finish();
     return s;
@@ -757,6 +779,11 @@ std::string describe(const Step& s) {
     case Step::Kind::clear_refusals: return "the driver answers every request again";
     case Step::Kind::wait: return "wait " + std::to_string(s.wait_ms) + " ms";
     case Step::Kind::close: return "WM_CLOSE to the program's window";
+    case Step::Kind::tool: {
+        std::string t = "run " + s.tool_name;
+        for (const auto& a : s.tool_args) t += " " + a;
+        return t;
+    }
     }
     return s.action;
 }

@@ -78,6 +78,7 @@ struct Step {
         clear_refusals,      // the driver answers everything again
         wait,                // simulated time passes
         close,               // WM_CLOSE to the program's window
+        tool,                // RykXyCtl or RykXyProbe runs to its end
     };
 
     int number = 0;  // 1, 2, 3, ... in file order
@@ -112,6 +113,14 @@ struct Step {
 
     // wait
     uint64_t wait_ms = 0;
+
+    // tool: the program ("RykXyCtl" or "RykXyProbe"), its arguments, and what
+    // the step expects of its run
+    std::string tool_name;
+    std::vector<std::string> tool_args;
+    std::optional<int64_t> tool_expect_exit;
+    std::vector<std::string> tool_expect_output;  // each must occur in its output
+    bool tool_read_only = false;  // only the driver's read requests, no registry write
 };
 
 struct Scenario {
