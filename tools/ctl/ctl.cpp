@@ -196,12 +196,12 @@ int Status(Out& out) {
     MonitorTable t;
     BuildMonitorTable(kind, &t);
     if (t.bGrid) {
-        out.Text("Monitors on Windows 95, the grid RykXyLdr cuts the primary screen (")
-            .Int(t.cxScreen).Text(" x ").Int(t.cyScreen).Text(") into");
+        out.Text("Monitors on Windows 95: ");
         if (t.nFailure == 0)
-            out.Text(", ").Int(t.nColumns).Text(" x ").Int(t.nRows).Text(" cells (NumXScreens x NumYScreens):");
+            out.Text("RykXyLdr cuts the primary screen (").Int(t.cxScreen).Text(" x ").Int(t.cyScreen).Text(") into ")
+                .Int(t.nColumns).Text(" x ").Int(t.nRows).Text(" cells (NumXScreens x NumYScreens):");
         else
-            out.Text(": none, ").Text(t.pszFailure).Text(".");
+            out.Text("none, ").Text(t.pszFailure).Text(".");
     } else {
         out.Text("Monitors as Windows reports them (EnumDisplayMonitors):");
         if (t.nFailure) out.Text(" none, ").Text(t.pszFailure).Text(".");

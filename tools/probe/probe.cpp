@@ -305,12 +305,16 @@ int Findings(const Report& r, Out& out, Begin each, End end) {
         if (!t.bSerialMatch) {
             begin(F_SERIAL, t.nId);
             out.Text("The registry entry of touchscreen ").Int(t.nId).Text(" (").Text(t.szPath).Text(") ");
-            if (!t.bKey) out.Text("cannot be read");
-            else if (!t.bSerialRead) out.Text("has no readable SerialNumber");
-            else out.Text("holds serial ").Text(t.szKeySerial);
-            out.Text(" while the touchscreen reports ").Text(t.szSerial)
-                .Text(": RykXyLdr clears its monitor, serves it on monitor 0 and launches the calibration program; "
-                      "calibrate it again.");
+            if (t.bSerialRead) {
+                out.Text("holds serial ").Text(t.szKeySerial).Text(" while the touchscreen reports ").Text(t.szSerial)
+                    .Text(": RykXyLdr sets its MonitorNumber to -1, serves it on monitor 0 and launches the "
+                          "calibration program; calibrate it again.");
+            } else {
+                out.Text(t.bKey ? "has no SerialNumber of at most 31 characters" : "cannot be read")
+                    .Text(", so RykXyLdr cannot check its serial ").Text(t.szSerial)
+                    .Text(": it serves it on monitor 0 and launches the calibration program; repair the entry "
+                          "(reinstall the driver) and calibrate it again.");
+            }
             continue;
         }
         if (!r.monitors.nFailure && t.nMonitor >= r.monitors.nCount) {
@@ -345,7 +349,10 @@ const char* TypeName(DWORD t) {
 
 void ValueText(Out& out, const Setting& s) {
     if (s.dwType == REG_DWORD && s.cbData == 4) {
-        out.Int(static_cast<LONG>(s.dwUsed));
+        DWORD v = 0;
+        BYTE* p = reinterpret_cast<BYTE*>(&v);
+        for (int k = 0; k < 4; ++k) p[k] = s.abData[k];
+        out.Int(static_cast<LONG>(v));
     } else if (s.dwType == REG_SZ) {
         char sz[65];
         CopyBounded(sz, sizeof sz, reinterpret_cast<const char*>(s.abData), static_cast<int>(s.cbData));
