@@ -276,7 +276,8 @@ int Findings(const Report& r, Out& out, Begin each, End end) {
             if (!s.bFits) ++nMissing;
         if (nMissing) {
             begin(F_SETTINGS, -1);
-            out.Text("RykXyLdr shows \"Reg read error\" at every start for each of ");
+            out.Text(nMissing == 1 ? "RykXyLdr shows \"Reg read error\" at every start for "
+                                   : "RykXyLdr shows \"Reg read error\" at every start for each of ");
             int k = 0;
             for (const Setting& s : r.settings) {
                 if (s.bFits) continue;
