@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,7 +31,7 @@ struct ToolRun {
     std::vector<DWORD> threads;
 };
 
-ToolRun Run(sim::Machine& m, const std::string& name, const std::string& args, int (*main)()) {
+ToolRun RunTool(sim::Machine& m, const std::string& name, const std::string& args, int (*main)()) {
     ToolRun r;
     const DWORD pid = m.start_console_process(name + ".exe", name + ".exe " + args, main);
     m.settle();
@@ -88,6 +89,8 @@ struct AnswerCase {
     const char* says;
 };
 
+void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
+
 class CtlAnswers : public ::testing::TestWithParam<AnswerCase> {};
 
 TEST_P(CtlAnswers, AreMatchedToTheCommand) {
@@ -97,7 +100,7 @@ TEST_P(CtlAnswers, AreMatchedToTheCommand) {
     sim::Machine m;
     m.start_process("RykXyLdr.exe", StandIn);
     m.settle();
-    const ToolRun r = Run(m, "RykXyCtl", c.args, RykXyCtlMain);
+    const ToolRun r = RunTool(m, "RykXyCtl", c.args, RykXyCtlMain);
     ASSERT_TRUE(r.ended);
     EXPECT_EQ(r.exit_code, c.exit_code) << r.output;
     EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
@@ -127,7 +130,7 @@ TEST(CtlAnswers, RightButtonWaitsForNothing) {
     m.start_process("RykXyLdr.exe", StandIn);
     m.settle();
     const uint64_t before = m.now_us();
-    const ToolRun r = Run(m, "RykXyCtl", "right-button off", RykXyCtlMain);
+    const ToolRun r = RunTool(m, "RykXyCtl", "right-button off", RykXyCtlMain);
     EXPECT_EQ(r.exit_code, 0u) << r.output;
     EXPECT_EQ(m.now_us(), before) << "right-button has no answer to wait for";
 }
@@ -140,6 +143,8 @@ struct UsageCase {
     const char* says;
 };
 
+void PrintTo(const UsageCase& c, std::ostream* os) { *os << c.name; }
+
 class CtlUsage : public ::testing::TestWithParam<UsageCase> {};
 
 TEST_P(CtlUsage, IsRefusedBeforeAnythingIsSent) {
@@ -149,7 +154,7 @@ TEST_P(CtlUsage, IsRefusedBeforeAnythingIsSent) {
     m.start_process("RykXyLdr.exe", StandIn);
     m.settle();
     const size_t broadcasts = m.trace().count("broadcast");
-    const ToolRun r = Run(m, "RykXyCtl", c.args, RykXyCtlMain);
+    const ToolRun r = RunTool(m, "RykXyCtl", c.args, RykXyCtlMain);
     EXPECT_EQ(r.exit_code, 64u) << r.output;
     EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
     EXPECT_EQ(m.trace().count("broadcast"), broadcasts) << "a command was sent";
@@ -181,8 +186,13 @@ TEST(ProbeBesideRykXyLdr, OnlyReadsWhileRykXyLdrServesTouchesAndChangesMonitors)
                                                    {{-1024, 0, 0, 768}, {-1024, 0, 0, 768}}};
     cfg.monitors = two;
     sim::Machine m(cfg);
-    m.driver().add_touchscreen({"TS-0001", 0, "Enum\\Ryk\\TS-0001"});
-    m.driver().add_touchscreen({"TS-0002", 1, "Enum\\Ryk\\TS-0002"});
+    for (int i = 0; i < 2; ++i) {
+        sim::orvane::TouchscreenConfig ts;
+        ts.serial = i == 0 ? "TS-0001" : "TS-0002";
+        ts.monitor = i;
+        ts.registry_path = "Enum\\Ryk\\" + ts.serial;
+        m.driver().add_touchscreen(ts);
+    }
     sim::Registry& reg = m.registry();
     const std::string key = "SYSTEM\\CurrentControlSet\\Services\\Class\\RykTouchscreen";
     reg.create_key(HKEY_LOCAL_MACHINE, key);
