@@ -2,8 +2,9 @@
 // the answer is matched to the command, foreign broadcasts are passed over,
 // no answer ends in exit code 3, and the answer window exists before the
 // command is posted. RykXyProbe run again and again while the real RykXyLdr
-// serves touches and sends change brackets for display changes: the driver
-// finds no breach, and the probe sends only read requests.
+// serves touches and sends change brackets for display changes, and once
+// while another program holds a change bracket open: the driver finds no
+// breach, and the probe sends only read requests.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 
 #include "ctl/ctl.h"
 #include "desktop.h"
+#include "driver/protocol.h"
 #include "machine.h"
 #include "orvane/driver.h"
 #include "platform/win32.h"
@@ -240,6 +242,75 @@ TEST(ProbeBesideRykXyLdr, OnlyReadsWhileRykXyLdrServesTouchesAndChangesMonitors)
     EXPECT_FALSE(m.process_ended(app));
     m.post_from_outside(m.find_window("RykXyLdrAppClass"), WM_CLOSE, 0, 0);
     m.settle();
+}
+
+// A program that holds a change bracket open the way RykXyLdr's
+// SendMonitorRect brackets its request, but waits inside it until the test
+// lets it go: REQ_BEGIN_CHANGE for touchscreen 0, then (once "RykTestGo" is
+// set) REQ_SET_MONITOR_RECT and REQ_END_CHANGE.
+int BracketHolder() {
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, "RykTestGo");
+    HANDLE dev = CreateFileA("\\\\.\\Orvane.vxd", 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE | FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
+    DWORD n = 0;
+    RequestHeader h = {};
+    h.wTag2 = REQ_TAG;
+    DeviceIoControl(dev, REQ_BEGIN_CHANGE, &h, sizeof h, &h, sizeof h, &n, nullptr);
+    WaitForSingleObject(go, INFINITE);
+    MonitorRectRequest r = {};
+    r.header.wTag2 = REQ_TAG;
+    r.iRight = 1024;
+    r.iBottom = 768;
+    DeviceIoControl(dev, REQ_SET_MONITOR_RECT, &r, sizeof r, &r, sizeof r, &n, nullptr);
+    RequestHeader e = {};
+    e.wTag2 = REQ_TAG;
+    DeviceIoControl(dev, REQ_END_CHANGE, &e, sizeof e, &e, sizeof e, &n, nullptr);
+    CloseHandle(dev);
+    CloseHandle(go);
+    return 0;
+}
+
+TEST(ProbeBesideRykXyLdr, ReadsInsideAnotherProgramsOpenBracketAreNoBreach) {
+    sim::Machine m;
+    sim::orvane::TouchscreenConfig ts;
+    ts.serial = "TS-0001";
+    ts.monitor = 0;
+    m.driver().add_touchscreen(ts);
+    const DWORD app = m.start_process("RykXyLdr.exe", [] {
+        static char none[] = "";
+        return WinMain(GetModuleHandleA(nullptr), nullptr, none, SW_SHOWDEFAULT);
+    });
+    m.settle();
+    const DWORD holder = m.start_process("Holder.exe", BracketHolder);
+    m.settle();
+    ASSERT_EQ(m.driver().open_brackets().size(), 1u);
+
+    const size_t first = m.driver().requests().size();
+    const ToolRun r = RunTool(m, "RykXyProbe", "", RykXyProbeMain);
+    ASSERT_TRUE(r.ended);
+    const auto requests = m.driver().requests();
+    size_t reads = 0;
+    for (size_t i = first; i < requests.size(); ++i) {
+        if (std::find(r.threads.begin(), r.threads.end(), requests[i].thread) == r.threads.end()) continue;
+        ++reads;
+        EXPECT_TRUE(requests[i].code == REQ_GET_TOUCHSCREEN || requests[i].code == REQ_GET_ALIGNMENT ||
+                    requests[i].code == REQ_GET_QUICKTOUCH)
+            << requests[i].name;
+    }
+    EXPECT_EQ(reads, 4u) << "two enumeration requests, the alignment and the quick-touch values";
+    EXPECT_EQ(m.driver().open_brackets().size(), 1u) << "the bracket is still the holder's alone";
+
+    HANDLE go = OpenEventA(EVENT_MODIFY_STATE, FALSE, "RykTestGo");
+    SetEvent(go);
+    CloseHandle(go);
+    m.settle();
+    EXPECT_TRUE(m.process_ended(holder));
+    EXPECT_TRUE(m.driver().open_brackets().empty());
+    EXPECT_TRUE(m.protocol_errors().empty()) << m.protocol_errors().front();
+    EXPECT_TRUE(m.misuse().empty()) << m.misuse().front();
+    m.post_from_outside(m.find_window("RykXyLdrAppClass"), WM_CLOSE, 0, 0);
+    m.settle();
+    EXPECT_TRUE(m.process_ended(app));
 }
 
 }  // namespace
