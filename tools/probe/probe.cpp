@@ -150,6 +150,11 @@ void LookAtEntry(Touchscreen& t) {
     RegCloseKey(hKey);
 }
 
+// The device is opened as RykXyLdr opens it: with FILE_FLAG_DELETE_ON_CLOSE,
+// Windows 95/98 unload a dynamically loaded driver when its last handle is
+// closed, so a driver that only this look loaded is gone again afterwards.
+// REQ_GET_TOUCH is never sent: it takes a packet from the driver's queue,
+// and RykXyLdr's workers serialise it under a lock the probe cannot hold.
 void LookAtDriver(Report& r) {
     HANDLE hDriver = CreateFileA("\\\\.\\Orvane.vxd", 0, 0, nullptr, 0,
                                  FILE_FLAG_DELETE_ON_CLOSE | FILE_ATTRIBUTE_NORMAL, nullptr);
