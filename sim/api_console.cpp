@@ -1,6 +1,6 @@
 // What console programs (RykXyCtl, RykXyProbe) use of the simulated machine:
-// the command line, standard output, OpenMutexA, PeekMessageA,
-// MsgWaitForMultipleObjects and wsprintfA.
+// the command line, standard output, OpenMutexA, MsgWaitForMultipleObjects
+// and wsprintfA.
 #include <cstdarg>
 #include <cstring>
 
@@ -82,35 +82,6 @@ HANDLE WINAPI OpenMutexA(DWORD, BOOL, LPCSTR lpName) {
 }
 
 // ------------------------------------------------------------------ USER32
-
-BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg) {
-    if (hWnd || wMsgFilterMin || wMsgFilterMax) sim::not_simulated("PeekMessageA with a filter");
-    if (wRemoveMsg & ~static_cast<UINT>(PM_REMOVE)) sim::not_simulated("PeekMessageA with PM_NOYIELD or PM_QS_*");
-    Call c;
-    c.t->posted_seen = c.t->posted;
-    auto& q = c.t->queue;
-    if (!q.empty()) {
-        *lpMsg = q.front();
-        if (wRemoveMsg & PM_REMOVE) q.pop_front();
-        lpMsg->pt.x = 0;
-        lpMsg->pt.y = 0;
-        return TRUE;
-    }
-    if (c.t->quit) {
-        if (wRemoveMsg & PM_REMOVE) c.t->quit = false;
-        std::memset(lpMsg, 0, sizeof *lpMsg);
-        lpMsg->message = WM_QUIT;
-        lpMsg->wParam = static_cast<WPARAM>(c.t->quit_code);
-        lpMsg->time = static_cast<DWORD>(c.k.now_us() / 1000);
-        return TRUE;
-    }
-    // A thread that finds its queue empty makes its process ready for input.
-    if (!c.t->proc->idle->signalled) {
-        c.t->proc->idle->signalled = true;
-        c.k.signal_locked(*c.t->proc->idle);
-    }
-    return FALSE;
-}
 
 // Returns WAIT_OBJECT_0 + nCount when input arrived since the thread last
 // looked at its queue (GetMessageA or PeekMessageA), as Windows does; input

@@ -1,6 +1,7 @@
 // USER32 functions of the simulated machine: window classes, windows,
 // message queues, registered messages, painting stubs and message boxes.
 // Window procedures always run on the calling thread without the kernel lock.
+#include <algorithm>
 #include <cstring>
 
 #include "api_common.h"
@@ -183,6 +184,40 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
     }
 }
 
+BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg) {
+    if (hWnd || wMsgFilterMin || wMsgFilterMax) sim::not_simulated("PeekMessageA with a filter");
+    Call c;
+    c.t->posted_seen = c.t->posted;  // what MsgWaitForMultipleObjects counts as new input
+    auto& q = c.t->queue;
+    if (!q.empty()) {
+        *lpMsg = q.front();
+        if (wRemoveMsg & PM_REMOVE) q.pop_front();
+        lpMsg->pt.x = 0;
+        lpMsg->pt.y = 0;
+        return TRUE;
+    }
+    if (c.t->quit) {
+        if (wRemoveMsg & PM_REMOVE) c.t->quit = false;
+        std::memset(lpMsg, 0, sizeof *lpMsg);
+        lpMsg->message = WM_QUIT;
+        lpMsg->wParam = static_cast<WPARAM>(c.t->quit_code);
+        lpMsg->time = static_cast<DWORD>(c.k.now_us() / 1000);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+BOOL WINAPI PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    Call c;
+    for (auto& t : c.k.threads_) {
+        if (t->id != idThread || t->ended) continue;
+        c.k.post_locked(t.get(), nullptr, Msg, wParam, lParam);
+        return TRUE;
+    }
+    c.error(ERROR_INVALID_THREAD_ID);
+    return FALSE;
+}
+
 BOOL WINAPI TranslateMessage(const MSG*) { return FALSE; }
 
 LRESULT WINAPI DispatchMessageA(const MSG* lpMsg) {
@@ -275,6 +310,15 @@ HDC WINAPI BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint) {
 
 BOOL WINAPI EndPaint(HWND, const PAINTSTRUCT*) { return TRUE; }
 
+// A message box, as Windows and Wine run one: MessageBoxA does not return
+// until the box is closed, and meanwhile runs a modal message loop on the
+// calling thread that dispatches every message posted to that thread's
+// windows (re-entering their window procedures); a message posted to the
+// thread itself (no window) is taken and lost. A WM_QUIT that the loop
+// meets (posted before or while the box is open) closes the box and is
+// posted again, so that the caller's own loop ends as well; MessageBoxA then
+// returns IDOK. Unless the machine holds message boxes, a box is answered
+// with IDOK at once, before its loop has met any message.
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
     Machine& m = Machine::current();
     sim::Fields f = sim::Fields::object();
@@ -282,18 +326,71 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
     f["caption"] = lpCaption ? lpCaption : "Error";
     f["style"] = uType;
     f["owner"] = hWnd != nullptr;
-    Call c;
-    f["thread"] = c.t->id;
-    m.trace().add("msgbox", f);
-    if (!c.k.hold_boxes_) return IDOK;
-    auto box = std::make_shared<Kernel::MessageBoxRecord>();
-    box->text = f["text"].get<std::string>();
-    box->caption = f["caption"].get<std::string>();
-    box->style = uType;
-    box->release = std::make_shared<Kernel::Object>();
-    box->release->kind = Kernel::Kind::Event;
-    box->release->manual = true;
-    c.k.held_boxes_.push_back(box);
-    c.k.wait_locked(c.lk, c.t, {box->release}, {}, false, INFINITE);
-    return IDOK;
+    std::shared_ptr<Kernel::MessageBoxRecord> box;
+    {
+        Call c;
+        f["thread"] = c.t->id;
+        m.trace().add("msgbox", f);
+        if (!c.k.hold_boxes_) return IDOK;
+        box = std::make_shared<Kernel::MessageBoxRecord>();
+        box->text = f["text"].get<std::string>();
+        box->caption = f["caption"].get<std::string>();
+        box->style = uType;
+        box->thread = c.t;
+        box->release = std::make_shared<Kernel::Object>();
+        box->release->kind = Kernel::Kind::Event;
+        box->release->manual = true;
+        c.k.held_boxes_.push_back(box);
+    }
+    auto closed = [&](const char* by) {
+        sim::Fields g = sim::Fields::object();
+        g["text"] = box->text;
+        g["caption"] = box->caption;
+        g["thread"] = f["thread"];
+        g["by"] = by;
+        g["result"] = IDOK;
+        m.trace().add("msgbox_closed", g);
+        return IDOK;
+    };
+    for (;;) {
+        MSG msg{};
+        {
+            Call c;
+            if (box->release->signalled) break;
+            auto& q = c.t->queue;
+            if (!q.empty()) {
+                msg = q.front();
+                q.pop_front();
+            } else if (c.t->quit) {
+                // Taken by the box's loop and posted again: the quit stays
+                // pending for the caller's loop.
+                auto& held = c.k.held_boxes_;
+                held.erase(std::remove(held.begin(), held.end(), box), held.end());
+                c.lk.unlock();
+                return closed("quit");
+            } else {
+                // Waiting in its loop, the thread is idle for input, as in
+                // GetMessageA.
+                if (!c.t->proc->idle->signalled) {
+                    c.t->proc->idle->signalled = true;
+                    c.k.signal_locked(*c.t->proc->idle);
+                }
+                c.k.wait_locked(c.lk, c.t, {box->release, c.t->queue_obj}, {}, false, INFINITE);
+                continue;
+            }
+        }
+        if (msg.message == WM_QUIT) {
+            // A quit posted as a message (PostThreadMessageA) ends the box
+            // the same way, and is posted again as the thread's quit.
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            {
+                Call c;
+                auto& held = c.k.held_boxes_;
+                held.erase(std::remove(held.begin(), held.end(), box), held.end());
+            }
+            return closed("quit");
+        }
+        if (msg.hwnd) DispatchMessageA(&msg);
+    }
+    return closed("user");
 }

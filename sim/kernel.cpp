@@ -592,11 +592,13 @@ void Kernel::hold_message_boxes(bool hold) {
     hold_boxes_ = hold;
 }
 
-bool Kernel::release_message_box() {
+bool Kernel::release_message_box(const std::string* caption) {
     std::lock_guard<std::mutex> lk(mu);
-    if (held_boxes_.empty()) return false;
-    auto box = held_boxes_.front();
-    held_boxes_.pop_front();
+    auto it = held_boxes_.begin();
+    while (it != held_boxes_.end() && caption != nullptr && (*it)->caption != *caption) ++it;
+    if (it == held_boxes_.end()) return false;
+    auto box = *it;
+    held_boxes_.erase(it);
     box->release->signalled = true;
     signal_locked(*box->release);
     return true;

@@ -140,6 +140,7 @@ public:
         std::string text;
         std::string caption;
         UINT style = 0;
+        ThreadCtx* thread = nullptr;  // the thread whose modal loop runs the box
         ObjRef release;  // set when a held box is released
     };
 
@@ -208,7 +209,8 @@ public:
     HWND find_window(const std::string& class_name);
     UINT registered_message(const std::string& name);
     void hold_message_boxes(bool hold);
-    bool release_message_box();
+    // Dismisses the oldest open box (with this caption, when one is given).
+    bool release_message_box(const std::string* caption = nullptr);
     size_t open_message_boxes();
     void create_existing_object(const std::string& spec);
     void set_input_idle_current();  // the calling process is ready for input

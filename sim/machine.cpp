@@ -136,6 +136,7 @@ UINT Machine::registered_message(const std::string& name) const { return kernel_
 
 void Machine::hold_message_boxes(bool hold) { kernel_->hold_message_boxes(hold); }
 bool Machine::release_message_box() { return kernel_->release_message_box(); }
+bool Machine::release_message_box(const std::string& caption) { return kernel_->release_message_box(&caption); }
 size_t Machine::open_message_boxes() const { return kernel_->open_message_boxes(); }
 
 std::vector<std::string> Machine::misuse() const {

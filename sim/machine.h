@@ -112,10 +112,13 @@ public:
     HWND find_window(const std::string& class_name) const;
     UINT registered_message(const std::string& name) const;  // 0 if not registered
 
-    // Message boxes are answered IDOK at once unless held; held boxes block
-    // their thread until released (oldest first).
+    // Message boxes are answered IDOK at once unless held. A held box stays
+    // open until released (oldest first, or the oldest with that caption)
+    // or until its thread's modal loop meets WM_QUIT; meanwhile that loop
+    // dispatches the messages posted to the thread's windows.
     void hold_message_boxes(bool hold);
     bool release_message_box();  // false when none is open
+    bool release_message_box(const std::string& caption);
     size_t open_message_boxes() const;
 
     // Misuse of the API found by the kernel: handles used after CloseHandle,

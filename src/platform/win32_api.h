@@ -112,6 +112,7 @@ typedef HKEY* PHKEY;
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_CLASS_ALREADY_EXISTS 1410L
 #define ERROR_CANNOT_FIND_WND_CLASS 1407L
+#define ERROR_INVALID_THREAD_ID 1444L
 #define ERROR_NOT_SUPPORTED 50L
 #define ERROR_GEN_FAILURE 31L
 #define ERROR_MOD_NOT_FOUND 126L
@@ -353,6 +354,8 @@ typedef struct tagPAINTSTRUCT {
 #define WM_PAINT 0x000F
 #define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
+#define PM_NOREMOVE 0x0000
+#define PM_REMOVE 0x0001
 #define WM_DISPLAYCHANGE 0x007E
 #define WM_NCCREATE 0x0081
 #define WM_NCDESTROY 0x0082
@@ -360,8 +363,6 @@ typedef struct tagPAINTSTRUCT {
 #define WM_TIMER 0x0113
 #define WM_USER 0x0400
 
-#define PM_NOREMOVE 0x0000
-#define PM_REMOVE 0x0001
 #define QS_ALLINPUT 0x04FF
 
 #define MB_OK 0x00000000L
@@ -485,8 +486,9 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
 BOOL WINAPI TranslateMessage(const MSG* lpMsg);
 LRESULT WINAPI DispatchMessageA(const MSG* lpMsg);
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
-void WINAPI PostQuitMessage(int nExitCode);
+BOOL WINAPI PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
+void WINAPI PostQuitMessage(int nExitCode);
 DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds,
                                        DWORD dwWakeMask);
 int WINAPIV wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...);

@@ -40,6 +40,10 @@ void Release(bool bRight) {
     Nudge();
 }
 
+// The button that the remembered state holds down, if any.
+bool IsDown(DWORD dwButtonState) { return dwButtonState == BUTTON_LEFT_DOWN || dwButtonState == BUTTON_RIGHT_DOWN; }
+bool HeldIsRight(DWORD dwButtonState) { return dwButtonState == BUTTON_RIGHT_DOWN; }
+
 // |a - b| > limit, in 64 bits so that no pair of coordinates overflows.
 bool Beyond(LONG a, LONG b, LONG limit) {
     long long d = static_cast<long long>(a) - static_cast<long long>(b);
@@ -51,6 +55,12 @@ bool Beyond(LONG a, LONG b, LONG limit) {
 // at the previous quick-touch point, then the button held down at the new
 // one. The mode is read at each of the two actions.
 void FarTouch(const TouchPacket& packet, DWORD* pdwButtonState) {
+    // A button held down since before a mode switch is released first, so
+    // that the sequence's new press does not leave it down.
+    if (IsDown(*pdwButtonState) && HeldIsRight(*pdwButtonState) != RightMode()) {
+        Release(HeldIsRight(*pdwButtonState));
+        *pdwButtonState = UpState(HeldIsRight(*pdwButtonState));
+    }
     SetCursorPos(giLastX.load(), giLastY.load());
     Click(RightMode());
     SetCursorPos(packet.iX, packet.iY);
@@ -73,7 +83,10 @@ void TranslatePacket(const TouchPacket* pPacket, DWORD* pdwButtonState) {
         ZeroMove();
         if (bRelease) Click(bRight);
     } else if (bRelease) {
-        Release(bRight);
+        // A button that is down is released with the button that went down,
+        // also when the mode was switched since; the new mode applies from
+        // the next press.
+        Release(IsDown(*pdwButtonState) ? HeldIsRight(*pdwButtonState) : bRight);
         *pdwButtonState = UpState(bRight);
     } else if (*pdwButtonState == UpState(bRight)) {
         Press(bRight);
@@ -145,5 +158,12 @@ DWORD WINAPI TouchPacketThread(LPVOID pParam) {
         giLastX.store(packet.iX);
         giLastY.store(packet.iY);
     }
+    // The worker is being stopped: a button it holds down is released, so
+    // that nothing stays pressed in the whole system.
+    ReleaseHeldButton(dwButtonState);
     return 0;
+}
+
+void ReleaseHeldButton(DWORD dwButtonState) {
+    if (IsDown(dwButtonState)) Release(HeldIsRight(dwButtonState));
 }

@@ -31,11 +31,18 @@ inline constexpr DWORD BUTTON_RIGHT_DOWN = MOUSEEVENTF_MOVE | MOUSEEVENTF_RIGHTD
 //   other, no release:   a press if *pdwButtonState is the mode's up value
 //                        (it becomes the mode's down value), else a zero move
 //   other, PKT_RELEASE:  a release (*pdwButtonState becomes the mode's up value)
-// The mode is gbRightButton as it is at the moment of the packet.
+// The mode is gbRightButton as it is at the moment of the packet, except
+// that a button held down is always released with the button that went
+// down, whatever the mode is by then.
 void TranslatePacket(const TouchPacket* pPacket, DWORD* pdwButtonState);
 
 // The packet worker; its parameter is the WorkerNode (touch/workers.h). It
 // reads one packet under gcsDriver at every signal of the node's packet event
 // and turns it into mouse input, quick-touch reports through their filter.
-// Returns 0 once the node's stop event is set (or its wait fails).
+// Returns 0 once the node's stop event is set (or its wait fails), after
+// releasing the button it holds down, if any.
 DWORD WINAPI TouchPacketThread(LPVOID pParam);
+
+// Releases the button that dwButtonState holds down (button-up and a nudge);
+// nothing when it holds none.
+void ReleaseHeldButton(DWORD dwButtonState);

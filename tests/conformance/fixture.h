@@ -35,4 +35,13 @@ DWORD TickCountStepMs();
 // to differ from Windows.
 bool UnderWine();
 
+// Message boxes as a user meets them: from now on a box stays open until it
+// is dismissed (on Windows it always does; the simulated machine is told
+// to hold its boxes). MessageBoxOpen: a box with this caption is open.
+// DismissMessageBox: answers the oldest open box with this caption with its
+// OK button, as a user would; false when none is open.
+void HoldMessageBoxes();
+bool MessageBoxOpen(const char* caption);
+bool DismissMessageBox(const char* caption);
+
 }  // namespace conformance

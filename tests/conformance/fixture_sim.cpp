@@ -1,6 +1,10 @@
 // The machine is the simulated one: the helper programs are programs of the
 // machine, installed by InstallChildPrograms before the tests run.
 #include "fixture.h"
+
+#include <mutex>
+
+#include "kernel.h"
 #include "machine.h"
 #include "registry.h"
 
@@ -50,5 +54,17 @@ bool MakeKeyReadOnly(const char* path) {
 DWORD TickCountStepMs() { return 0; }
 
 bool UnderWine() { return false; }
+
+void HoldMessageBoxes() { sim::Machine::current().hold_message_boxes(true); }
+
+bool MessageBoxOpen(const char* caption) {
+    sim::Kernel& k = sim::Machine::current().kernel();
+    std::lock_guard<std::mutex> lock(k.mu);
+    for (const auto& box : k.held_boxes_)
+        if (box->caption == caption) return true;
+    return false;
+}
+
+bool DismissMessageBox(const char* caption) { return sim::Machine::current().release_message_box(caption); }
 
 }  // namespace conformance

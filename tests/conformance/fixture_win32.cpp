@@ -41,4 +41,15 @@ bool UnderWine() {
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+// Boxes are dialogs of the class "#32770" whose title is the caption.
+void HoldMessageBoxes() {}
+
+bool MessageBoxOpen(const char* caption) { return FindWindowA("#32770", caption) != NULL; }
+
+bool DismissMessageBox(const char* caption) {
+    HWND box = FindWindowA("#32770", caption);
+    if (box == NULL) return false;
+    return PostMessageA(box, WM_COMMAND, IDOK, 0) != FALSE;
+}
+
 }  // namespace conformance

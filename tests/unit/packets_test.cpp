@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "desktop.h"
 #include "driver/channel.h"
 #include "driver/protocol.h"
 #include "inventory/touchscreen_list.h"
@@ -125,7 +126,10 @@ const TranslateCase kTranslateCases[] = {
     {"LeftUpIsNotUpInRightMode", true, 2, 5, kZeroMove, 5},
     {"ReleaseLeft", false, 5 | PKT_RELEASE, 3, kReleaseLeft, 5},
     {"ReleaseWhileAlreadyUp", false, 5 | PKT_RELEASE, 5, kReleaseLeft, 5},
-    {"ReleaseInTheModeOfThePacket", true, 6 | PKT_RELEASE, 3, kReleaseRight, 17},
+    {"ReleaseUpInTheModeOfThePacket", true, 6 | PKT_RELEASE, 5, kReleaseRight, 17},
+    // A held button is released with itself; the state is the mode's up.
+    {"ReleaseHeldLeftInRightMode", true, 6 | PKT_RELEASE, 3, kReleaseLeft, 17},
+    {"ReleaseHeldRightInLeftMode", false, 6 | PKT_RELEASE, 9, kReleaseRight, 5},
     {"KindFFIsAnotherKind", false, 0xFF, 5, kPressLeft, 3},
     {"FarTouchAndHighBitsAreIgnored", false, 2 | PKT_FARTOUCH | 0x00F00000, 5, kPressLeft, 3},
 };
@@ -230,10 +234,14 @@ const StreamCase kStreamCases[] = {
      {RightMode(true), Packet(10, 10, 5), Packet(20, 20, 5), Packet(20, 20, 5 | R), Packet(30, 30, 5)},
      At(10, 10) + kZeroMove + At(20, 20) + kZeroMove + At(20, 20) + kReleaseRight + At(30, 30) + kPressRight,
      {0, 0}},
-    {"ReleaseAfterSwitchUsesTheNewButton", 1, false, {0, 0},
-     {Packet(10, 10, 5), RightMode(true), Packet(20, 20, 5 | R)},
-     At(10, 10) + kPressLeft + At(20, 20) + kReleaseRight,
+    {"ReleaseAfterSwitchReleasesTheHeldButton", 1, false, {0, 0},
+     {Packet(10, 10, 5), RightMode(true), Packet(15, 15, 5), Packet(20, 20, 5 | R), Packet(30, 30, 5)},
+     At(10, 10) + kPressLeft + At(15, 15) + kZeroMove + At(20, 20) + kReleaseLeft + At(30, 30) + kPressRight,
      {0, 0}},
+    {"FarTouchAfterSwitchReleasesTheHeldButtonFirst", 1, false, {0, 0},
+     {Packet(10, 10, 5), RightMode(true), Packet(600, 0, Q | F | 5), Packet(600, 0, 5 | R)},
+     At(10, 10) + kPressLeft + kReleaseLeft + FarTouchRight(0, 0, 600, 0) + At(600, 0) + kReleaseRight,
+     {600, 0}},
     {"QuickReleaseWaitsForTheNextReport", 1, false, {100, 100},
      {Packet(110, 100, Q | R), Packet(120, 105, Q), Packet(130, 110, Q)},
      At(120, 105) + kClickLeft,
@@ -301,6 +309,52 @@ const StreamCase kStreamCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Packets, PacketStreamTest, ValuesIn(kStreamCases), CaseName<StreamCase>);
+
+// A worker that is stopped while its touchscreen holds a button down
+// releases that button as it ends; one whose button is up sends nothing.
+struct StopHeldCase {
+    const char* name;
+    bool right;                // the mode at the press
+    bool switched;             // the mode is switched after the press
+    std::vector<Feed> feeds;   // before the stop
+    Inputs at_stop;            // the mouse input of the stop
+};
+
+void PrintTo(const StopHeldCase& c, std::ostream* os) { *os << c.name; }
+
+class StopHeldTest : public ServedTest, public ::testing::WithParamInterface<StopHeldCase> {};
+
+TEST_P(StopHeldTest, ReleasesWhatTheWorkerHolds) {
+    const StopHeldCase& c = GetParam();
+    sim::Machine& m = Serve({Screen(0)});
+    gbRightButton = c.right ? 1 : 0;
+    StartWorkers(m, 1);
+    for (const Feed& f : c.feeds) {
+        if (f.what == Feed::packet) m.driver().queue_packet(f.screen, f.a, f.b, f.flags);
+        m.settle();
+    }
+    if (c.switched) gbRightButton = c.right ? 0 : 1;
+    const size_t before = MouseInput(m).size();
+
+    StopAllWorkers();
+    m.settle();
+
+    const Inputs all = MouseInput(m);
+    EXPECT_EQ(Inputs(all.begin() + static_cast<std::ptrdiff_t>(before), all.end()), c.at_stop);
+    const sim::MouseButtons buttons = m.desktop().buttons();
+    EXPECT_EQ(buttons, sim::MouseButtons{}) << "nothing is held after the stop";
+}
+
+const StopHeldCase kStopHeldCases[] = {
+    {"LeftHeld", false, false, {Packet(10, 10, 5)}, kReleaseLeft},
+    {"RightHeld", true, false, {Packet(10, 10, 5)}, kReleaseRight},
+    {"LeftHeldAcrossASwitch", false, true, {Packet(10, 10, 5)}, kReleaseLeft},
+    {"FarTouchHeld", false, false, {Packet(600, 0, Q | F | 5)}, kReleaseLeft},
+    {"Released", false, false, {Packet(10, 10, 5), Packet(10, 10, 5 | R)}, kNone},
+    {"NeverPressed", false, false, {}, kNone},
+};
+
+INSTANTIATE_TEST_SUITE_P(Packets, StopHeldTest, ValuesIn(kStopHeldCases), CaseName<StopHeldCase>);
 
 class PacketReadTest : public ServedTest {};
 
