@@ -230,15 +230,19 @@ BOOL CALLBACK CollectMonitor(HMONITOR hMonitor, HDC, LPRECT, LPARAM dwData) {
     return TRUE;
 }
 
-// A grid dimension as RykXyLdr reads it: the value's bytes over the default
-// 1, then held to 1 .. MAX_GRID_SCREENS.
-LONG GridSetting(HKEY hKey, const char* pszName) {
+// A grid setting as RykXyLdr reads it: the value's bytes over the default 1.
+DWORD GridSetting(HKEY hKey, const char* pszName) {
     DWORD v = 1;
     DWORD cb = sizeof v;
     if (hKey) RegQueryValueExA(hKey, pszName, nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &cb);
-    const LONG n = static_cast<LONG>(v);
+    return v;
+}
+
+// A grid dimension held as RykXyLdr holds it: at least 1, at most nLimit.
+LONG GridCount(DWORD dwSetting, LONG nLimit) {
+    const LONG n = static_cast<LONG>(dwSetting);
     if (n < 1) return 1;
-    return n > MAX_GRID_SCREENS ? MAX_GRID_SCREENS : n;
+    return n > nLimit ? nLimit : n;
 }
 
 }  // namespace
@@ -262,8 +266,8 @@ void BuildMonitorTable(OsKind kind, MonitorTable* t) {
         RegCloseKey(hKey);
         hKey = nullptr;
         RegOpenKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_QUERY_VALUE, &hKey);
-        t->nColumns = GridSetting(hKey, "NumXScreens");
-        t->nRows = GridSetting(hKey, "NumYScreens");
+        t->nColumns = GridCount(GridSetting(hKey, "NumXScreens"), MAX_GRID_CELLS);
+        t->nRows = GridCount(GridSetting(hKey, "NumYScreens"), MAX_GRID_CELLS / t->nColumns);
         if (hKey) RegCloseKey(hKey);
         t->cxScreen = GetSystemMetrics(SM_CXSCREEN);
         t->cyScreen = GetSystemMetrics(SM_CYSCREEN);

@@ -92,8 +92,8 @@ struct MonitorTable {
     bool bGrid;         // Windows 95 path
     int nFailure;       // 0, or why RykXyLdr could not build it (text in pszFailure)
     const char* pszFailure;
-    int nCount;         // monitors in the table (at most MAX are kept)
-    int nReported;      // monitors reported by the system
+    int nCount;         // monitors kept here (at most MAX)
+    int nReported;      // monitors in RykXyLdr's table: all the system reports, or all grid cells
     LONG nColumns, nRows, cxScreen, cyScreen;  // grid only
     RECT rc[MAX];
     bool bPrimary[MAX];

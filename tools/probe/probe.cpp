@@ -323,13 +323,13 @@ int Findings(const Report& r, Out& out, Begin each, End end) {
             }
             continue;
         }
-        if (!r.monitors.nFailure && t.nMonitor >= r.monitors.nCount) {
+        if (!r.monitors.nFailure && t.nMonitor >= r.monitors.nReported) {
             begin(F_BEYOND_TABLE, t.nId);
             out.Text("Touchscreen ").Int(t.nId).Text(" is assigned monitor ").Int(t.nMonitor).Text(", but the table has ")
-                .Int(r.monitors.nCount)
+                .Int(r.monitors.nReported)
                 .Text(" monitor(s), so RykXyLdr cannot give the driver its rectangle; assign it with RykXyCtl assign "
                       "MONITOR ")
-                .Int(t.nId).Text(", MONITOR from 0 to ").Int(r.monitors.nCount - 1).Text(".");
+                .Int(t.nId).Text(", MONITOR from 0 to ").Int(r.monitors.nReported - 1).Text(".");
         }
     }
     if (r.nTouchscreens > kMaxServed) {
@@ -448,8 +448,9 @@ void Human(const Report& r, Out& out, int* pnFindings) {
             out.Int(m.nColumns).Text(" x ").Int(m.nRows).Text(" cells of the primary screen (").Int(m.cxScreen)
                 .Text(" x ").Int(m.cyScreen).Text(")").Line();
         else
-            out.Int(m.nCount).Text(" monitor(s) in the order Windows reports them").Line();
+            out.Int(m.nReported).Text(" monitor(s) in the order Windows reports them").Line();
     }
+    if (m.nCount < m.nReported) out.Text("  (the first ").Int(m.nCount).Text(" listed)").Line();
     for (int i = 0; i < m.nCount; ++i) {
         const RECT& rc = m.rc[i];
         out.Text("  monitor ").Int(i).Text(": (").Int(rc.left).Text(", ").Int(rc.top).Text(") to (").Int(rc.right)
