@@ -189,6 +189,7 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
     while (true) {
         // Sent messages first: they never reach the queue.
         deliver_sent(c);
+        c.t->posted_seen = c.t->posted;
         auto& q = c.t->queue;
         if (!q.empty()) {
             *lpMsg = q.front();
@@ -219,6 +220,7 @@ BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
     Call c;
     // Sent messages are handled here, as in GetMessageA.
     deliver_sent(c);
+    c.t->posted_seen = c.t->posted;  // what MsgWaitForMultipleObjects counts as new input
     auto& q = c.t->queue;
     if (!q.empty()) {
         if (lpMsg) {

@@ -431,6 +431,32 @@ DWORD Kernel::start_process(const std::string& name, std::function<int()> main) 
     return p->id;
 }
 
+DWORD Kernel::start_console_process(const std::string& name, const std::string& command_line,
+                                    std::function<int()> main) {
+    std::lock_guard<std::mutex> lk(mu);
+    Process* p = new_process_locked(name);
+    p->command_line = command_line;
+    p->console = true;
+    p->captures_output = true;
+    ThreadCtx* t = new_thread_locked(p, name + " main");
+    spawn_locked(t, [main = std::move(main)] { return static_cast<DWORD>(main()); }, true);
+    return p->id;
+}
+
+std::string Kernel::process_output(DWORD pid) {
+    std::lock_guard<std::mutex> lk(mu);
+    Process* p = process_by_id_locked(pid);
+    return p ? p->output : std::string();
+}
+
+std::vector<DWORD> Kernel::process_thread_ids(DWORD pid) {
+    std::lock_guard<std::mutex> lk(mu);
+    std::vector<DWORD> ids;
+    if (Process* p = process_by_id_locked(pid))
+        for (ThreadCtx* t : p->threads) ids.push_back(t->id);
+    return ids;
+}
+
 void Kernel::spawn_locked(ThreadCtx* t, std::function<DWORD()> body, bool process_main) {
     t->started = true;
     uint64_t gen = generation_;
@@ -537,6 +563,7 @@ void Kernel::post_locked(ThreadCtx* to, HWND h, UINT msg, WPARAM w, LPARAM l) {
     m.lParam = l;
     m.time = static_cast<DWORD>(now_.load() / 1000);
     to->queue.push_back(m);
+    ++to->posted;
     signal_locked(*to->queue_obj);
 }
 

@@ -41,7 +41,7 @@ struct ThreadExitRequest {
 
 class Kernel {
 public:
-    enum class Kind { Event, Mutex, Thread, Process, Device, Queue, CritSec };
+    enum class Kind { Event, Mutex, Thread, Process, Device, Queue, CritSec, Output };
 
     struct ThreadCtx;
     struct Process;
@@ -93,6 +93,8 @@ public:
         // (MessageBoxA), never inside a plain wait.
         std::deque<std::shared_ptr<SentMessage>> sent;
         ObjRef sent_obj;
+        uint64_t posted = 0;       // messages ever posted to this thread
+        uint64_t posted_seen = 0;  // `posted` when it last looked at its queue
         bool quit = false;
         int quit_code = 0;
         ObjRef queue_obj;
@@ -122,6 +124,12 @@ public:
         bool console = false;
         DWORD priority_class = NORMAL_PRIORITY_CLASS;
         std::map<std::string, ClassInfo> classes;  // by lower-case name
+        // A console program started with a command line: what it writes to
+        // its standard output and standard error, which share one stream.
+        bool captures_output = false;
+        std::string output;
+        ObjRef output_obj;  // Kind::Output; made by the first GetStdHandle
+        HANDLE output_handle = nullptr;
     };
 
     struct Window {
@@ -234,6 +242,9 @@ public:
     void settle();
     void advance_ms(uint64_t ms);
     DWORD start_process(const std::string& name, std::function<int()> main);
+    DWORD start_console_process(const std::string& name, const std::string& command_line, std::function<int()> main);
+    std::string process_output(DWORD pid);
+    std::vector<DWORD> process_thread_ids(DWORD pid);
     bool process_ended(DWORD pid);
     DWORD process_exit_code(DWORD pid);
     void install_program(const std::string& path, const ProgramSpec& spec);

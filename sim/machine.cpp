@@ -118,6 +118,12 @@ DWORD Machine::start_process(const std::string& name, std::function<int()> main)
     return kernel_->start_process(name, std::move(main));
 }
 bool Machine::process_ended(DWORD pid) const { return kernel_->process_ended(pid); }
+DWORD Machine::start_console_process(const std::string& name, const std::string& command_line,
+                                     std::function<int()> main) {
+    return kernel_->start_console_process(name, command_line, std::move(main));
+}
+std::string Machine::process_output(DWORD pid) const { return kernel_->process_output(pid); }
+std::vector<DWORD> Machine::process_thread_ids(DWORD pid) const { return kernel_->process_thread_ids(pid); }
 DWORD Machine::process_exit_code(DWORD pid) const { return kernel_->process_exit_code(pid); }
 
 void Machine::install_program(const std::string& path, ProgramSpec spec) { kernel_->install_program(path, spec); }

@@ -99,6 +99,12 @@ public:
     DWORD start_process(const std::string& name, std::function<int()> main);
     bool process_ended(DWORD pid) const;
     DWORD process_exit_code(DWORD pid) const;
+    // Starts a console program: GetCommandLineA gives `command_line`, and
+    // what it writes to its standard output and error is kept for
+    // process_output().
+    DWORD start_console_process(const std::string& name, const std::string& command_line, std::function<int()> main);
+    std::string process_output(DWORD pid) const;
+    std::vector<DWORD> process_thread_ids(DWORD pid) const;
 
     // Programs in the simulated file system (full path, case-insensitive; the
     // ".exe" is part of the name).

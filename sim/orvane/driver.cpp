@@ -250,6 +250,18 @@ void Driver::check_brackets_locked(Call& c) {
     case REQ_CLEAR_EVENT:  // a program-wide event is withdrawn without a bracket
         if (c.handle == 0) require(c.ts);
         break;
+    // Requests that fetch something go without a bracket of their own
+    // thread; a bracket binds only the thread that opened it, so they may
+    // come while other threads (or another program, such as RykXyProbe) hold
+    // brackets open.
+    case REQ_GET_TOUCH:
+    case REQ_GET_TOUCHSCREEN:
+    case REQ_GET_ALIGNMENT:
+    case REQ_GET_QUICKTOUCH:
+        if (active)
+            error_locked(c, "sent inside " + describe(it->second.touchscreen) +
+                                " of its own thread; a read request goes without a bracket");
+        break;
     default: break;
     }
 }

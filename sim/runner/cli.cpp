@@ -29,6 +29,10 @@ bool write_file(const std::string& path, const std::string& what, const std::str
 }  // namespace
 
 int run_command_line(int argc, char** argv, const ProgramMain& program) {
+    return run_command_line(argc, argv, program, Tools());
+}
+
+int run_command_line(int argc, char** argv, const ProgramMain& program, const Tools& tools) {
     CLI::App app{"Runs RykXyLdr on a simulated Windows machine as a scenario file describes, and reports what it did.",
                  "rykxy-sim"};
     std::string scenario_path, trace_path, svg_path;
@@ -52,9 +56,9 @@ int run_command_line(int argc, char** argv, const ProgramMain& program) {
         return 2;
     }
 
-    const RunResult r = play(sc, program);
+    const RunResult r = play(sc, program, tools);
 
-    std::vector<std::string> failures;
+    std::vector<std::string> failures = r.tool_failures;
     if (exit_opt->count() > 0) {
         if (!r.ended)
             failures.push_back("expected exit code " + std::to_string(expect_exit) + ", but the program did not end");

@@ -2,7 +2,9 @@
 // simulated Windows machine that a scenario file describes, plays the
 // scenario's steps and reports what happened (see cli.h, scenario.cpp).
 #include "cli.h"
+#include "ctl/ctl.h"
 #include "platform/win32.h"
+#include "probe/probe.h"
 
 // The program's entry point, in the rykxyldr library (src/app/winmain.cpp),
 // with C linkage as on Windows.
@@ -12,5 +14,5 @@ int main(int argc, char** argv) {
     return runner::run_command_line(argc, argv, [] {
         static char command_line[] = "";  // RykXyLdr takes no command line
         return WinMain(GetModuleHandleA(nullptr), nullptr, command_line, SW_SHOWDEFAULT);
-    });
+    }, runner::Tools{{"RykXyCtl", RykXyCtlMain}, {"RykXyProbe", RykXyProbeMain}});
 }

@@ -1,5 +1,6 @@
 #include "play.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "desktop.h"
@@ -70,7 +71,94 @@ bool post_to_program(sim::Machine& m, UINT msg, WPARAM wparam, LPARAM lparam) {
     return w != nullptr && m.post_from_outside(w, msg, wparam, lparam);
 }
 
-void play_step(sim::Machine& m, const Step& s, DWORD pid) {
+// The command line a console program gets: its name, then each argument,
+// quoted where it holds a blank or a quote (or is empty).
+std::string tool_command_line(const Step& s) {
+    std::string cmd = s.tool_name + ".exe";
+    for (const auto& a : s.tool_args) {
+        if (!a.empty() && a.find_first_of(" \t\"") == std::string::npos) {
+            cmd += " " + a;
+            continue;
+        }
+        cmd += " \"";
+        size_t slashes = 0;
+        for (char c : a) {
+            if (c == '\\') {
+                ++slashes;
+                cmd += c;
+                continue;
+            }
+            if (c == '"') cmd += std::string(slashes + 1, '\\');
+            slashes = 0;
+            cmd += c;
+        }
+        cmd += std::string(slashes, '\\') + "\"";
+    }
+    return cmd;
+}
+
+bool is_read_request(const std::string& name) {
+    return name == "REQ_GET_TOUCHSCREEN" || name == "REQ_GET_ALIGNMENT" || name == "REQ_GET_QUICKTOUCH";
+}
+
+// Runs a tool to its end and records it: its command line, output and exit
+// code, the driver requests its threads sent and the registry writes made
+// meanwhile.
+void run_tool(sim::Machine& m, const Step& s, const Tools& tools, std::vector<std::string>& failures) {
+    const std::string where = "step " + std::to_string(s.number) + " (" + s.tool_name + "): ";
+    const std::string cmd = tool_command_line(s);
+    auto it = tools.find(s.tool_name);
+    sim::Fields f = sim::Fields::object();
+    f["name"] = s.tool_name;
+    f["command_line"] = cmd;
+    if (it == tools.end()) {
+        f["exit_code"] = nullptr;
+        m.trace().add("tool", f);
+        failures.push_back(where + "this runner has no " + s.tool_name);
+        return;
+    }
+    const size_t first = m.trace().events().size();
+    const DWORD pid = m.start_console_process(s.tool_name + ".exe", cmd, it->second);
+    m.settle();
+    const bool ended = m.process_ended(pid);
+    const std::vector<DWORD> threads = m.process_thread_ids(pid);
+    sim::Fields requests = sim::Fields::array();
+    int writes = 0;
+    bool read_only = true;
+    const std::vector<sim::TraceEvent> events = m.trace().events();
+    for (size_t i = first; i < events.size(); ++i) {
+        const sim::TraceEvent& e = events[i];
+        if (e.ev == "regwrite") {
+            ++writes;
+            read_only = false;
+        }
+        if (e.ev != "ioctl" || !e.fields.contains("thread")) continue;
+        const auto thread = e.fields["thread"].get<DWORD>();
+        if (std::find(threads.begin(), threads.end(), thread) == threads.end()) continue;
+        const std::string name = e.fields["code"].get<std::string>();
+        requests.push_back(name);
+        if (!is_read_request(name)) read_only = false;
+    }
+    const std::string output = m.process_output(pid);
+    if (ended) f["exit_code"] = m.process_exit_code(pid);
+    else f["exit_code"] = nullptr;
+    f["output"] = output;
+    f["requests"] = requests;
+    f["registry_writes"] = writes;
+    m.trace().add("tool", f);
+
+    if (!ended) failures.push_back(where + "did not end");
+    if (ended && s.tool_expect_exit && static_cast<int64_t>(m.process_exit_code(pid)) != *s.tool_expect_exit)
+        failures.push_back(where + "expected exit code " + std::to_string(*s.tool_expect_exit) + ", it ended with " +
+                           std::to_string(m.process_exit_code(pid)));
+    for (const auto& want : s.tool_expect_output)
+        if (output.find(want) == std::string::npos) failures.push_back(where + "its output lacks \"" + want + "\"");
+    if (s.tool_read_only && !read_only)
+        failures.push_back(where + "expected to change nothing, but it sent a request other than the driver's "
+                                   "read requests or wrote to the registry");
+}
+
+void play_step(sim::Machine& m, const Step& s, DWORD pid, const Tools& tools, std::vector<std::string>& failures) {
     sim::Fields f = sim::Fields::object();
     f["n"] = s.number;
     f["line"] = s.pos.line;
@@ -143,12 +231,15 @@ void play_step(sim::Machine& m, const Step& s, DWORD pid) {
             m.release_message_box(s.box_caption);
         break;
     case Step::Kind::end_session: m.end_session(pid); break;
+    case Step::Kind::tool: run_tool(m, s, tools, failures); break;
     }
 }
 
 }  // namespace
 
-RunResult play(const Scenario& sc, const ProgramMain& program) {
+RunResult play(const Scenario& sc, const ProgramMain& program) { return play(sc, program, Tools()); }
+
+RunResult play(const Scenario& sc, const ProgramMain& program, const Tools& tools) {
     RunResult result;
     sim::Machine m(sc.config);
     fill_registry(m.registry(), sc.registry);
@@ -159,7 +250,7 @@ RunResult play(const Scenario& sc, const ProgramMain& program) {
     const DWORD pid = m.start_process(kProcessName, program);
     m.settle();
     for (const auto& step : sc.steps) {
-        play_step(m, step, pid);
+        play_step(m, step, pid, tools, result.tool_failures);
         m.settle();
     }
 

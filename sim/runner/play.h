@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,11 @@ namespace runner {
 // The program's entry point as the machine runs it; its result is the
 // process's exit code.
 using ProgramMain = std::function<int()>;
+// The console tools a `tool` step can run, by name ("RykXyCtl",
+// "RykXyProbe"): entry points that read GetCommandLineA and return the exit
+// code.
+using ToolMain = std::function<int()>;
+using Tools = std::map<std::string, ToolMain>;
 
 // The name the program's process gets on the machine.
 inline constexpr const char* kProcessName = "RykXyLdr.exe";
@@ -34,10 +40,15 @@ struct RunResult {
     std::vector<std::string> misuse;
     // Mouse buttons ("left", "right", "middle") the ended program left down.
     std::vector<std::string> buttons_held;
+    // Expectations of `tool` steps that failed, one sentence each.
+    std::vector<std::string> tool_failures;
 };
 
 // Runs the scenario. Only one machine exists at a time, so this must not be
 // called while another machine exists.
 RunResult play(const Scenario& scenario, const ProgramMain& program);
+// The same, with the tools that `tool` steps run; a step naming a tool not
+// given here fails its expectations.
+RunResult play(const Scenario& scenario, const ProgramMain& program, const Tools& tools);
 
 }  // namespace runner

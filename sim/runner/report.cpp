@@ -154,6 +154,29 @@ std::string event_text(const sim::TraceEvent& e) {
         if (f.contains("warning")) t += "\n" + std::string(13, ' ') + "   warning: " + str_field(f, "warning");
         return t;
     }
+    if (e.ev == "tool") {
+        std::string t = "tool " + str_field(f, "command_line") + ": ";
+        if (f.contains("exit_code") && f["exit_code"].is_null()) t += "did not end";
+        else t += "exit code " + str_field(f, "exit_code");
+        if (f.contains("requests") && f["requests"].is_array() && !f["requests"].empty())
+            t += ", " + std::to_string(f["requests"].size()) + " driver request(s)";
+        if (f.contains("registry_writes") && int_field(f, "registry_writes") > 0)
+            t += ", " + str_field(f, "registry_writes") + " registry write(s)";
+        if (f.contains("output") && f["output"].is_string()) {
+            std::string line;
+            for (char c : f["output"].get<std::string>()) {
+                if (c == '\r') continue;
+                if (c == '\n') {
+                    t += "\n" + std::string(16, ' ') + "| " + line;
+                    line.clear();
+                } else {
+                    line += c;
+                }
+            }
+            if (!line.empty()) t += "\n" + std::string(16, ' ') + "| " + line;
+        }
+        return t;
+    }
     if (e.ev == "end") return "== end of scenario: " + str_field(f, "text");
     if (e.ev == "exit") {
         if (f.contains("code") && f["code"].is_null()) return "== the program is still running";

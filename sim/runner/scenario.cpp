@@ -52,6 +52,9 @@
 //                                           caption) is answered with OK
 //     end_session = true                    the user logs off: WM_QUERYENDSESSION,
 //                                           WM_ENDSESSION, then the process ends
+//     tool = { name = "RykXyCtl" | "RykXyProbe", args = [...], expect_exit,
+//              expect_output = [...], read_only = true }
+//         runs the tool as a console program to its end
 //
 // Unknown keys anywhere, values of the wrong type or range, and a step with
 // no stimulus or two are errors, reported as FILE:LINE:COLUMN: KEY: MESSAGE
@@ -382,7 +385,7 @@ int read_screen(TableReader& r, int touchscreens) {
 const char* const kStimuli[] = {"touch",   "tap",     "quick_touch_params", "add_touchscreen",
                                 "remove_devices", "display", "command",    "refuse",
                                 "clear_refusals", "wait_ms", "close", "hold_boxes", "dismiss_box",
-                                "end_session"};
+                                "end_session", "tool"};
 
 Step read_step(TableReader& r, int number, int* touchscreens, const std::string& file) {
     Step s;
@@ -510,6 +513,25 @@ Step read_step(TableReader& r, int number, int* touchscreens, const std::string&
     } else if (s.action == "end_session") {
         s.kind = Step::Kind::end_session;
         r.must_be_true(s.action);
+    } else if (s.action == "tool") {
+        s.kind = Step::Kind::tool;
+        TableReader t = sub();
+        s.tool_name = t.required_string("name");
+        if (s.tool_name != "RykXyCtl" && s.tool_name != "RykXyProbe")
+            t.fail("name", "must be \"RykXyCtl\" or \"RykXyProbe\", not \"" + s.tool_name + "\"");
+        auto strings = [&](const char* key, std::vector<std::string>* out) {
+            if (const toml::array* a = t.array(key)) {
+                for (const toml::node& n : *a) {
+                    if (!n.is_string()) t.fail(key, "must be an array of strings");
+                    out->push_back(n.as_string()->get());
+                }
+            }
+        };
+        strings("args", &s.tool_args);
+        s.tool_expect_exit = t.integer("expect_exit", 0, kUint32Max);
+        strings("expect_output", &s.tool_expect_output);
+        s.tool_read_only = t.boolean("read_only").value_or(false);
+        t.finish();
     }
     r.finish();
     return s;
@@ -791,6 +813,11 @@ std::string describe(const Step& s) {
         return s.box_caption.empty() ? "the user answers the oldest open message box with OK"
                                      : "the user answers the open message box \"" + s.box_caption + "\" with OK";
     case Step::Kind::end_session: return "the user ends the Windows session";
+    case Step::Kind::tool: {
+        std::string t = "run " + s.tool_name;
+        for (const auto& a : s.tool_args) t += " " + a;
+        return t;
+    }
     }
     return s.action;
 }

@@ -82,6 +82,7 @@ struct Step {
         dismiss_box,         // a user answers an open message box with OK
         end_session,         // the user logs off: the program's windows are
                              // asked and told, then the process is ended
+        tool,                // RykXyCtl or RykXyProbe runs to its end
     };
 
     int number = 0;  // 1, 2, 3, ... in file order
@@ -121,6 +122,13 @@ struct Step {
     bool hold = false;
     // dismiss_box: the caption of the box to answer; empty: the oldest open
     std::string box_caption;
+    // tool: the program ("RykXyCtl" or "RykXyProbe"), its arguments, and what
+    // the step expects of its run
+    std::string tool_name;
+    std::vector<std::string> tool_args;
+    std::optional<int64_t> tool_expect_exit;
+    std::vector<std::string> tool_expect_output;  // each must occur in its output
+    bool tool_read_only = false;  // only the driver's read requests, no registry write
 };
 
 struct Scenario {

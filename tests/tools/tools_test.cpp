@@ -1,0 +1,316 @@
+// RykXyCtl against a stand-in for RykXyLdr whose answers a test chooses:
+// the answer is matched to the command, foreign broadcasts are passed over,
+// no answer ends in exit code 3, and the answer window exists before the
+// command is posted. RykXyProbe run again and again while the real RykXyLdr
+// serves touches and sends change brackets for display changes, and once
+// while another program holds a change bracket open: the driver finds no
+// breach, and the probe sends only read requests.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ctl/ctl.h"
+#include "desktop.h"
+#include "driver/protocol.h"
+#include "machine.h"
+#include "orvane/driver.h"
+#include "platform/win32.h"
+#include "probe/probe.h"
+#include "registry.h"
+
+extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);
+
+namespace {
+
+struct ToolRun {
+    bool ended = false;
+    DWORD exit_code = 0;
+    std::string output;
+    std::vector<DWORD> threads;
+};
+
+ToolRun RunTool(sim::Machine& m, const std::string& name, const std::string& args, int (*main)()) {
+    ToolRun r;
+    const DWORD pid = m.start_console_process(name + ".exe", name + ".exe " + args, main);
+    m.settle();
+    r.ended = m.process_ended(pid);
+    r.exit_code = r.ended ? m.process_exit_code(pid) : 0;
+    r.output = m.process_output(pid);
+    r.threads = m.process_thread_ids(pid);
+    return r;
+}
+
+// ------------------------------------------------------------------ a stand-in for RykXyLdr
+
+// What the stand-in broadcasts for each command it gets: pairs of (registered
+// message, wParam, lParam).
+struct Broadcast {
+    const char* message;
+    WPARAM wparam;
+    LPARAM lparam;
+};
+std::vector<Broadcast> g_answers;
+bool g_answer_window_seen = false;
+UINT g_plexor = 0;
+
+LRESULT CALLBACK StandInProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (msg == g_plexor && g_plexor != 0) {
+        g_answer_window_seen = FindWindowA("RykXyCtlAnswer", nullptr) != nullptr;
+        for (const Broadcast& b : g_answers)
+            PostMessageA(HWND_BROADCAST, RegisterWindowMessageA(b.message), b.wparam, b.lparam);
+        return 0;
+    }
+    if (msg == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(hwnd, msg, wparam, lparam);
+}
+
+int StandIn() {
+    g_plexor = RegisterWindowMessageA("RykPlexor4683");
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = StandInProc;
+    wc.lpszClassName = "RykXyLdrAppClass";
+    RegisterClassA(&wc);
+    CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0)) DispatchMessageA(&msg);
+    return 0;
+}
+
+struct AnswerCase {
+    const char* name;
+    std::string args;
+    std::vector<Broadcast> answers;
+    DWORD exit_code;
+    const char* says;
+};
+
+void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
+
+class CtlAnswers : public ::testing::TestWithParam<AnswerCase> {};
+
+TEST_P(CtlAnswers, AreMatchedToTheCommand) {
+    const AnswerCase& c = GetParam();
+    g_answers = c.answers;
+    g_answer_window_seen = false;
+    sim::Machine m;
+    m.start_process("RykXyLdr.exe", StandIn);
+    m.settle();
+    const ToolRun r = RunTool(m, "RykXyCtl", c.args, RykXyCtlMain);
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.exit_code, c.exit_code) << r.output;
+    EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+    EXPECT_TRUE(g_answer_window_seen) << "the command came before RykXyCtl's answer window existed";
+    EXPECT_TRUE(m.misuse().empty());
+}
+
+const AnswerCase kAnswers[] = {
+    {"AssignDone", "assign 1 0", {{"Quavel4683", 2, 0}}, 0, "serves touchscreen 0 on monitor 1."},
+    {"AssignFailed", "assign 1 0", {{"Quavel4683", 2, 1}}, 1, "could not serve touchscreen 0 on monitor 1"},
+    {"AssignPassesOverForeignBroadcasts", "assign 1 0",
+     {{"Quavel4683", 3, 0}, {"Quavel4683", 2, 7}, {"SomethingElse", 2, 0}, {"Quavel4683", 2, 1}}, 1,
+     "could not serve"},
+    {"RefreshTakesOnlyItsOwnAnswer", "refresh", {{"Quavel4683", 2, 1}, {"Quavel4683", 2, 0}}, 0,
+     "rebuilt its touchscreen list"},
+    {"RefreshKeepAnsweredLikeRefresh", "refresh --keep", {{"Quavel4683", 2, 0}}, 0, "kept its touchscreen list"},
+    {"NoAnswerInTime", "--timeout 250 refresh", {}, 3, "No answer from RykXyLdr within 250 ms."},
+    {"OnlyAnswersThatDoNotFitTheCommand", "refresh --timeout 40", {{"Quavel4683", 2, 1}, {"Quavel4683", 1, 0}}, 3,
+     "No answer from RykXyLdr within 40 ms."},
+};
+INSTANTIATE_TEST_SUITE_P(StandIn, CtlAnswers, ::testing::ValuesIn(kAnswers),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(CtlAnswers, RightButtonWaitsForNothing) {
+    g_answers.clear();
+    sim::Machine m;
+    m.start_process("RykXyLdr.exe", StandIn);
+    m.settle();
+    const uint64_t before = m.now_us();
+    const ToolRun r = RunTool(m, "RykXyCtl", "right-button off", RykXyCtlMain);
+    EXPECT_EQ(r.exit_code, 0u) << r.output;
+    EXPECT_EQ(m.now_us(), before) << "right-button has no answer to wait for";
+}
+
+// ------------------------------------------------------------------ command lines
+
+struct UsageCase {
+    const char* name;
+    std::string args;
+    const char* says;
+};
+
+void PrintTo(const UsageCase& c, std::ostream* os) { *os << c.name; }
+
+class CtlUsage : public ::testing::TestWithParam<UsageCase> {};
+
+TEST_P(CtlUsage, IsRefusedBeforeAnythingIsSent) {
+    const UsageCase& c = GetParam();
+    g_answers = {{"Quavel4683", 2, 0}};
+    sim::Machine m;
+    m.start_process("RykXyLdr.exe", StandIn);
+    m.settle();
+    const size_t broadcasts = m.trace().count("broadcast");
+    const ToolRun r = RunTool(m, "RykXyCtl", c.args, RykXyCtlMain);
+    EXPECT_EQ(r.exit_code, 64u) << r.output;
+    EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+    EXPECT_EQ(m.trace().count("broadcast"), broadcasts) << "a command was sent";
+}
+
+const UsageCase kUsage[] = {
+    {"NoCommand", "", "no command given"},
+    {"MonitorNotANumber", "assign one 0", "MONITOR must be a number from 0 to 65535, not \"one\""},
+    {"MonitorNegative", "assign -1 0", "unknown option \"-1\""},
+    {"TouchscreenTooLarge", "assign 0 65536", "TOUCHSCREEN must be a number from 0 to 65535, not \"65536\""},
+    {"AssignWithOneNumber", "assign 0", "assign needs MONITOR and TOUCHSCREEN"},
+    {"AssignWithThreeNumbers", "assign 0 0 0", "the first one not understood is \"0\""},
+    {"TimeoutWithoutValue", "refresh --timeout", "--timeout needs a number"},
+    {"TimeoutZero", "--timeout 0 refresh", "--timeout takes milliseconds from 1 to 3600000, not \"0\""},
+    {"KeepOnAssign", "assign 0 0 --keep", "--keep belongs to refresh, not to \"assign\""},
+    {"QuotedWordWithBlank", "\"right button\" on", "unknown command \"right button\""},
+    {"EscapedQuote", "right-button \\\"on\\\"", "right-button takes on, off or toggle, not \"\"on\"\""},
+};
+INSTANTIATE_TEST_SUITE_P(CommandLine, CtlUsage, ::testing::ValuesIn(kUsage),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// ------------------------------------------------------------------ the probe beside the real program
+
+TEST(ProbeBesideRykXyLdr, OnlyReadsWhileRykXyLdrServesTouchesAndChangesMonitors) {
+    sim::Config cfg;
+    const std::vector<sim::MonitorConfig> two = {{{0, 0, 1024, 768}, {0, 0, 1024, 768}},
+                                                 {{1024, 0, 2048, 768}, {1024, 0, 2048, 768}}};
+    const std::vector<sim::MonitorConfig> moved = {{{0, 0, 1024, 768}, {0, 0, 1024, 740}},
+                                                   {{-1024, 0, 0, 768}, {-1024, 0, 0, 768}}};
+    cfg.monitors = two;
+    sim::Machine m(cfg);
+    for (int i = 0; i < 2; ++i) {
+        sim::orvane::TouchscreenConfig ts;
+        ts.serial = i == 0 ? "TS-0001" : "TS-0002";
+        ts.monitor = i;
+        ts.registry_path = "Enum\\Ryk\\" + ts.serial;
+        m.driver().add_touchscreen(ts);
+    }
+    sim::Registry& reg = m.registry();
+    const std::string key = "SYSTEM\\CurrentControlSet\\Services\\Class\\RykTouchscreen";
+    reg.create_key(HKEY_LOCAL_MACHINE, key);
+    const std::pair<const char*, DWORD> settings[] = {
+        {"MouseMode", 6},        {"BeepFlag", 1},     {"BeepTime", 20},     {"BeepFreq", 4000},
+        {"DefaultDragDelay", 200}, {"MinDragDelay", 0}, {"MaxDragDelay", 1000}, {"NumberOfTouchscreens", 2},
+        {"NumXScreens", 1},      {"NumYScreens", 1}};
+    for (const auto& [name, value] : settings) reg.set_dword(HKEY_LOCAL_MACHINE, key, name, value);
+    reg.set_binary(HKEY_LOCAL_MACHINE, key, "CplLanguage", {0, 0});
+    for (const char* serial : {"TS-0001", "TS-0002"}) {
+        const std::string path = std::string("Enum\\Ryk\\") + serial;
+        reg.create_key(HKEY_LOCAL_MACHINE, path);
+        reg.set_string(HKEY_LOCAL_MACHINE, path, "SerialNumber", serial);
+    }
+    const DWORD app = m.start_process("RykXyLdr.exe", [] {
+        static char none[] = "";
+        return WinMain(GetModuleHandleA(nullptr), nullptr, none, SW_SHOWDEFAULT);
+    });
+    m.settle();
+    ASSERT_FALSE(m.process_ended(app));
+    const size_t writes = m.trace().count("regwrite");
+
+    for (int round = 0; round < 12; ++round) {
+        // Started together: the program's brackets for the new monitor
+        // rectangles, its packet reads and the probe's reads meet in the
+        // driver in whatever order the threads run.
+        const DWORD probe = m.start_console_process("RykXyProbe.exe", "RykXyProbe.exe --json", RykXyProbeMain);
+        m.desktop().change_display(round % 2 ? two : moved);
+        m.driver().queue_packet(0, 10, 10, 5);
+        m.driver().queue_packet(1, 20, 20, 5 | PKT_RELEASE);
+        m.settle();
+        ASSERT_TRUE(m.process_ended(probe));
+        EXPECT_EQ(m.process_exit_code(probe), 0u) << m.process_output(probe);
+        const std::vector<DWORD> threads = m.process_thread_ids(probe);
+        for (const auto& rq : m.driver().requests()) {
+            if (std::find(threads.begin(), threads.end(), rq.thread) == threads.end()) continue;
+            EXPECT_TRUE(rq.code == REQ_GET_TOUCHSCREEN || rq.code == REQ_GET_ALIGNMENT ||
+                        rq.code == REQ_GET_QUICKTOUCH)
+                << rq.name;
+        }
+    }
+    EXPECT_EQ(m.trace().count("regwrite"), writes);
+    EXPECT_TRUE(m.protocol_errors().empty()) << m.protocol_errors().front();
+    EXPECT_TRUE(m.misuse().empty()) << m.misuse().front();
+    EXPECT_FALSE(m.process_ended(app));
+    m.post_from_outside(m.find_window("RykXyLdrAppClass"), WM_CLOSE, 0, 0);
+    m.settle();
+}
+
+// A program that holds a change bracket open the way RykXyLdr's
+// SendMonitorRect brackets its request, but waits inside it until the test
+// lets it go: REQ_BEGIN_CHANGE for touchscreen 0, then (once "RykTestGo" is
+// set) REQ_SET_MONITOR_RECT and REQ_END_CHANGE.
+int BracketHolder() {
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, "RykTestGo");
+    HANDLE dev = CreateFileA("\\\\.\\Orvane.vxd", 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE | FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
+    DWORD n = 0;
+    RequestHeader h = {};
+    h.wTag2 = REQ_TAG;
+    DeviceIoControl(dev, REQ_BEGIN_CHANGE, &h, sizeof h, &h, sizeof h, &n, nullptr);
+    WaitForSingleObject(go, INFINITE);
+    MonitorRectRequest r = {};
+    r.header.wTag2 = REQ_TAG;
+    r.iRight = 1024;
+    r.iBottom = 768;
+    DeviceIoControl(dev, REQ_SET_MONITOR_RECT, &r, sizeof r, &r, sizeof r, &n, nullptr);
+    RequestHeader e = {};
+    e.wTag2 = REQ_TAG;
+    DeviceIoControl(dev, REQ_END_CHANGE, &e, sizeof e, &e, sizeof e, &n, nullptr);
+    CloseHandle(dev);
+    CloseHandle(go);
+    return 0;
+}
+
+TEST(ProbeBesideRykXyLdr, ReadsInsideAnotherProgramsOpenBracketAreNoBreach) {
+    sim::Machine m;
+    sim::orvane::TouchscreenConfig ts;
+    ts.serial = "TS-0001";
+    ts.monitor = 0;
+    m.driver().add_touchscreen(ts);
+    const DWORD app = m.start_process("RykXyLdr.exe", [] {
+        static char none[] = "";
+        return WinMain(GetModuleHandleA(nullptr), nullptr, none, SW_SHOWDEFAULT);
+    });
+    m.settle();
+    const DWORD holder = m.start_process("Holder.exe", BracketHolder);
+    m.settle();
+    ASSERT_EQ(m.driver().open_brackets().size(), 1u);
+
+    const size_t first = m.driver().requests().size();
+    const ToolRun r = RunTool(m, "RykXyProbe", "", RykXyProbeMain);
+    ASSERT_TRUE(r.ended);
+    const auto requests = m.driver().requests();
+    size_t reads = 0;
+    for (size_t i = first; i < requests.size(); ++i) {
+        if (std::find(r.threads.begin(), r.threads.end(), requests[i].thread) == r.threads.end()) continue;
+        ++reads;
+        EXPECT_TRUE(requests[i].code == REQ_GET_TOUCHSCREEN || requests[i].code == REQ_GET_ALIGNMENT ||
+                    requests[i].code == REQ_GET_QUICKTOUCH)
+            << requests[i].name;
+    }
+    EXPECT_EQ(reads, 4u) << "two enumeration requests, the alignment and the quick-touch values";
+    EXPECT_EQ(m.driver().open_brackets().size(), 1u) << "the bracket is still the holder's alone";
+
+    HANDLE go = OpenEventA(EVENT_MODIFY_STATE, FALSE, "RykTestGo");
+    SetEvent(go);
+    CloseHandle(go);
+    m.settle();
+    EXPECT_TRUE(m.process_ended(holder));
+    EXPECT_TRUE(m.driver().open_brackets().empty());
+    EXPECT_TRUE(m.protocol_errors().empty()) << m.protocol_errors().front();
+    EXPECT_TRUE(m.misuse().empty()) << m.misuse().front();
+    m.post_from_outside(m.find_window("RykXyLdrAppClass"), WM_CLOSE, 0, 0);
+    m.settle();
+    EXPECT_TRUE(m.process_ended(app));
+}
+
+}  // namespace

@@ -1,0 +1,318 @@
+#include "tool.h"
+
+#include "monitors/monitor_table.h"
+
+namespace ryktool {
+
+// ---------------------------------------------------------------- text
+
+int Length(const char* s) {
+    int n = 0;
+    while (s[n]) ++n;
+    return n;
+}
+
+bool Same(const char* a, const char* b) {
+    while (*a && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+void CopyBounded(char* pszDst, int cbDst, const char* pszSrc, int nMax) {
+    int i = 0;
+    for (; i < cbDst - 1 && i < nMax && pszSrc[i]; ++i) pszDst[i] = pszSrc[i];
+    pszDst[i] = 0;
+}
+
+bool ParseNumber(const char* s, DWORD dwMax, DWORD* pdwOut) {
+    if (!*s) return false;
+    DWORD v = 0;
+    for (; *s; ++s) {
+        if (*s < '0' || *s > '9') return false;
+        const DWORD d = static_cast<DWORD>(*s - '0');
+        if (v > (dwMax - d) / 10) return false;
+        v = v * 10 + d;
+    }
+    *pdwOut = v;
+    return true;
+}
+
+// ---------------------------------------------------------------- output
+
+Out::Out(DWORD nStdHandle) : hOut_(GetStdHandle(nStdHandle)), bEscape_(false), nUsed_(0) {}
+
+Out::~Out() { Flush(); }
+
+void Out::Flush() {
+    if (nUsed_ > 0 && hOut_ != nullptr && hOut_ != INVALID_HANDLE_VALUE) {
+        DWORD dwWritten = 0;
+        WriteFile(hOut_, buf_, static_cast<DWORD>(nUsed_), &dwWritten, nullptr);
+    }
+    nUsed_ = 0;
+}
+
+void Out::Put(char c) {
+    if (nUsed_ == static_cast<int>(sizeof buf_)) Flush();
+    buf_[nUsed_++] = c;
+}
+
+void Out::PutEscaped(unsigned char c) {
+    if (c == '"' || c == '\\') {
+        Put('\\');
+        Put(static_cast<char>(c));
+    } else if (c < 0x20 || c >= 0x7F) {
+        char sz[8];
+        wsprintfA(sz, "\\u%04x", static_cast<unsigned>(c));
+        for (int i = 0; sz[i]; ++i) Put(sz[i]);
+    } else {
+        Put(static_cast<char>(c));
+    }
+}
+
+Out& Out::Bytes(const char* s, int n) {
+    for (int i = 0; i < n; ++i) {
+        if (bEscape_) PutEscaped(static_cast<unsigned char>(s[i]));
+        else Put(s[i]);
+    }
+    return *this;
+}
+
+Out& Out::Escaping(bool bOn) {
+    bEscape_ = bOn;
+    return *this;
+}
+
+Out& Out::Text(const char* s) { return Bytes(s, Length(s)); }
+
+Out& Out::Int(LONG v) {
+    char sz[16];
+    wsprintfA(sz, "%ld", v);
+    return Text(sz);
+}
+
+Out& Out::Hex(DWORD v) {
+    char sz[16];
+    wsprintfA(sz, "0x%08lX", v);
+    return Text(sz);
+}
+
+Out& Out::Line() { return Bytes("\r\n", 2); }
+
+Out& Out::Json(const char* s) {
+    const bool bWas = bEscape_;
+    bEscape_ = false;
+    Put('"');
+    for (; *s; ++s) PutEscaped(static_cast<unsigned char>(*s));
+    Put('"');
+    bEscape_ = bWas;
+    return *this;
+}
+
+Out& Out::JsonBool(bool b) { return Text(b ? "true" : "false"); }
+
+// ---------------------------------------------------------------- command line
+
+void SplitCommandLine(const char* p, Args* a) {
+    a->argc = 0;
+    a->bTooLong = false;
+    int nStore = 0;
+    auto put = [&](char c) {
+        if (nStore < Args::STORE - 1) a->store[nStore++] = c;
+        else a->bTooLong = true;
+    };
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+
+    // The program's name: up to the first blank, or quoted; no escapes.
+    bool first = true;
+    while (*p) {
+        while (blank(*p)) ++p;
+        if (!*p) break;
+        if (a->argc == Args::MAX_ARGS || nStore >= Args::STORE - 1) {
+            a->bTooLong = true;
+            break;
+        }
+        a->argv[a->argc++] = a->store + nStore;
+        bool quoted = false;
+        if (first) {
+            if (*p == '"') {
+                for (++p; *p && *p != '"'; ++p) put(*p);
+                if (*p) ++p;
+            } else {
+                for (; *p && !blank(*p); ++p) put(*p);
+            }
+            first = false;
+        } else {
+            while (*p && (quoted || !blank(*p))) {
+                int nSlashes = 0;
+                while (*p == '\\') {
+                    ++nSlashes;
+                    ++p;
+                }
+                if (*p == '"') {
+                    for (int i = 0; i < nSlashes / 2; ++i) put('\\');
+                    if (nSlashes % 2) {
+                        put('"');
+                    } else if (quoted && p[1] == '"') {
+                        put('"');  // "" inside quotes is one quote
+                        ++p;
+                    } else {
+                        quoted = !quoted;
+                    }
+                    ++p;
+                } else {
+                    for (int i = 0; i < nSlashes; ++i) put('\\');
+                    if (*p && (quoted || !blank(*p))) put(*p++);
+                }
+            }
+        }
+        if (nStore < Args::STORE) a->store[nStore++] = 0;
+        else a->store[Args::STORE - 1] = 0;
+    }
+}
+
+// ---------------------------------------------------------------- RykXyLdr
+
+Presence LookForRykXyLdr() {
+    Presence r;
+    r.hWindow = FindWindowA(kAppWindowClass, nullptr);
+    HANDLE hMutex = OpenMutexA(SYNCHRONIZE, FALSE, kAppMutex);
+    r.bMutex = hMutex != nullptr;
+    if (hMutex) CloseHandle(hMutex);
+    return r;
+}
+
+const char* ServiceKeyFor(OsKind kind) {
+    switch (kind) {
+    case OS_KIND_NT40: return "SYSTEM\\CurrentControlSet\\Services\\Orvane";
+    case OS_KIND_2000: return "SYSTEM\\CurrentControlSet\\Services\\RykTouchscreen";
+    default: return "SYSTEM\\CurrentControlSet\\Services\\Class\\RykTouchscreen";
+    }
+}
+
+const char* OsKindName(OsKind kind) {
+    switch (kind) {
+    case OS_KIND_95: return "Windows 95";
+    case OS_KIND_98: return "Windows 98 or Me";
+    case OS_KIND_NT40: return "Windows NT 4.0 or earlier";
+    case OS_KIND_2000: return "Windows 2000 or XP";
+    default: return "a later or unknown Windows";
+    }
+}
+
+// ---------------------------------------------------------------- monitors
+
+namespace {
+
+typedef BOOL(WINAPI* GetMonitorInfoProc)(HMONITOR, LPMONITORINFO);
+typedef BOOL(WINAPI* EnumDisplayMonitorsProc)(HDC, LPCRECT, MONITORENUMPROC, LPARAM);
+
+struct EnumState {
+    MonitorTable* pTable;
+    GetMonitorInfoProc pfnGetMonitorInfo;
+};
+
+BOOL CALLBACK CollectMonitor(HMONITOR hMonitor, HDC, LPRECT, LPARAM dwData) {
+    EnumState* st = reinterpret_cast<EnumState*>(dwData);
+    MonitorTable* t = st->pTable;
+    MONITORINFO mi;
+    mi.cbSize = sizeof mi;
+    mi.rcMonitor.left = mi.rcMonitor.top = mi.rcMonitor.right = mi.rcMonitor.bottom = 0;
+    mi.dwFlags = 0;
+    st->pfnGetMonitorInfo(hMonitor, &mi);
+    if (t->nCount < MonitorTable::MAX) {
+        t->rc[t->nCount] = mi.rcMonitor;
+        t->bPrimary[t->nCount] = (mi.dwFlags & MONITORINFOF_PRIMARY) != 0;
+        ++t->nCount;
+    }
+    ++t->nReported;
+    return TRUE;
+}
+
+// A grid setting as RykXyLdr reads it: the value's bytes over the default 1.
+DWORD GridSetting(HKEY hKey, const char* pszName) {
+    DWORD v = 1;
+    DWORD cb = sizeof v;
+    if (hKey) RegQueryValueExA(hKey, pszName, nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &cb);
+    return v;
+}
+
+// A grid dimension held as RykXyLdr holds it: at least 1, at most nLimit.
+LONG GridCount(DWORD dwSetting, LONG nLimit) {
+    const LONG n = static_cast<LONG>(dwSetting);
+    if (n < 1) return 1;
+    return n > nLimit ? nLimit : n;
+}
+
+}  // namespace
+
+void BuildMonitorTable(OsKind kind, MonitorTable* t) {
+    t->bGrid = kind == OS_KIND_95;
+    t->nFailure = 0;
+    t->pszFailure = "";
+    t->nCount = t->nReported = 0;
+    t->nColumns = t->nRows = t->cxScreen = t->cyScreen = 0;
+
+    if (t->bGrid) {
+        const char* pszKey = ServiceKeyFor(kind);
+        HKEY hKey = nullptr;
+        // RykXyLdr opens the key for reading and writing; opening is no write.
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &hKey) != ERROR_SUCCESS) {
+            t->nFailure = 4;
+            t->pszFailure = "the driver's service key cannot be opened for reading and writing";
+            return;
+        }
+        RegCloseKey(hKey);
+        hKey = nullptr;
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_QUERY_VALUE, &hKey);
+        t->nColumns = GridCount(GridSetting(hKey, "NumXScreens"), MAX_GRID_CELLS);
+        t->nRows = GridCount(GridSetting(hKey, "NumYScreens"), MAX_GRID_CELLS / t->nColumns);
+        if (hKey) RegCloseKey(hKey);
+        t->cxScreen = GetSystemMetrics(SM_CXSCREEN);
+        t->cyScreen = GetSystemMetrics(SM_CYSCREEN);
+        const LONG w = t->cxScreen / t->nColumns;
+        const LONG h = t->cyScreen / t->nRows;
+        for (LONG r = 0; r < t->nRows; ++r) {
+            for (LONG k = 0; k < t->nColumns; ++k) {
+                ++t->nReported;
+                if (t->nCount == MonitorTable::MAX) continue;
+                RECT& rc = t->rc[t->nCount];
+                rc.left = k * w;
+                rc.top = r * h;
+                rc.right = (k + 1) * w;
+                rc.bottom = (r + 1) * h;
+                t->bPrimary[t->nCount] = false;
+                ++t->nCount;
+            }
+        }
+        return;
+    }
+
+    HMODULE hUser = GetModuleHandleA("USER32");
+    if (!hUser) {
+        t->nFailure = 1;
+        t->pszFailure = "USER32 is not loaded";
+        return;
+    }
+    EnumState st;
+    st.pTable = t;
+    st.pfnGetMonitorInfo = reinterpret_cast<GetMonitorInfoProc>(
+        reinterpret_cast<void (*)()>(GetProcAddress(hUser, "GetMonitorInfoA")));
+    EnumDisplayMonitorsProc pfnEnum =
+        reinterpret_cast<EnumDisplayMonitorsProc>(
+        reinterpret_cast<void (*)()>(GetProcAddress(hUser, "EnumDisplayMonitors")));
+    if (!st.pfnGetMonitorInfo) {
+        t->nFailure = 2;
+        t->pszFailure = "USER32 does not export GetMonitorInfoA";
+        return;
+    }
+    if (!pfnEnum) {
+        t->nFailure = 3;
+        t->pszFailure = "USER32 does not export EnumDisplayMonitors";
+        return;
+    }
+    pfnEnum(nullptr, nullptr, CollectMonitor, reinterpret_cast<LPARAM>(&st));
+}
+
+}  // namespace ryktool

@@ -1,0 +1,4 @@
+// RykXyProbe.exe: the console program's entry.
+#include "probe.h"
+
+int main() { return RykXyProbeMain(); }
