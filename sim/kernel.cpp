@@ -335,8 +335,18 @@ void Kernel::advance_locked() {
             if (t->blocked && t->wait && !t->wait->done) earliest = std::min(earliest, t->wait->deadline);
         if (earliest == UINT64_MAX) return;
         if (earliest > now_.load()) now_.store(earliest);
+        // When a time-out of the program and the harness's own wait run out
+        // together, the program's goes first: the harness wakes only once
+        // the program waits again, so the order of events does not depend on
+        // which thread the host runs first.
+        bool program_due = false;
         for (auto& t : threads_) {
             Waiter* w = t->wait;
+            if (t->blocked && w && !w->done && w->deadline <= now_.load() && !t->harness) program_due = true;
+        }
+        for (auto& t : threads_) {
+            Waiter* w = t->wait;
+            if (program_due && t->harness) continue;
             if (t->blocked && w && !w->done && w->deadline <= now_.load()) {
                 w->result = WAIT_TIMEOUT;
                 wake_locked(*w);

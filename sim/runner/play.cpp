@@ -77,6 +77,7 @@ void play_step(sim::Machine& m, const Step& s) {
     f["action"] = s.action;
     f["text"] = describe(s);
     if (!s.note.empty()) f["note"] = s.note;
+    if (!s.settle) f["settle"] = false;
     f["args"] = s.args;
 
     switch (s.kind) {
@@ -129,6 +130,7 @@ void play_step(sim::Machine& m, const Step& s) {
     case Step::Kind::clear_refusals: m.driver().clear_refusals(); break;
     case Step::Kind::wait: m.advance_ms(s.wait_ms); break;
     case Step::Kind::close: post_to_program(m, WM_CLOSE, 0, 0); break;
+    case Step::Kind::registry: fill_registry(m.registry(), s.registry_keys); break;
     }
 }
 
@@ -146,7 +148,7 @@ RunResult play(const Scenario& sc, const ProgramMain& program) {
     m.settle();
     for (const auto& step : sc.steps) {
         play_step(m, step);
-        m.settle();
+        if (step.settle) m.settle();
     }
 
     if (!m.process_ended(pid)) {

@@ -44,6 +44,11 @@
 //     clear_refusals = true
 //     wait_ms = N
 //     close = true                          WM_CLOSE to the program's window
+//     registry = { 'SUB\KEY' = { Name = value, ... } }
+//         keys and values set as in [registry] (created or replaced); the
+//         program is not told   A step may also say settle = false: the machine is then not settled
+//   after it (pending time-outs of the program do not run out), and the next
+//   step must be a wait_ms, so that the order of events stays fixed.
 //
 // Unknown keys anywhere, values of the wrong type or range, and a step with
 // no stimulus or two are errors, reported as FILE:LINE:COLUMN: KEY: MESSAGE
@@ -373,13 +378,16 @@ int read_screen(TableReader& r, int touchscreens) {
 
 const char* const kStimuli[] = {"touch",   "tap",     "quick_touch_params", "add_touchscreen",
                                 "remove_devices", "display", "command",    "refuse",
-                                "clear_refusals", "wait_ms", "close"};
+                                "clear_refusals", "wait_ms", "close", "registry"};
+
+void read_registry(TableReader& r, std::vector<RegistryKeyEntry>& out, const std::string& file);
 
 Step read_step(TableReader& r, int number, int* touchscreens, const std::string& file) {
     Step s;
     s.number = number;
     s.pos = r.where();
     s.note = r.string("note").value_or("");
+    if (auto b = r.boolean("settle")) s.settle = *b;
 
     const toml::key* stimulus = nullptr;
     SourcePos stimulus_pos;
@@ -483,6 +491,11 @@ Step read_step(TableReader& r, int number, int* touchscreens, const std::string&
     } else if (s.action == "close") {
         s.kind = Step::Kind::close;
         r.must_be_true(s.action);
+    } else if (s.action == "registry") {
+        s.kind = Step::Kind::registry;
+        TableReader t = sub();
+        read_registry(t, s.registry_keys, file);
+        t.finish();
     }
     r.finish();
     return s;
@@ -666,6 +679,16 @@ Scenario parse_scenario(const std::string& text, const std::string& file) {
             sc.steps.push_back(read_step(r, number, &touchscreens, file));
         }
     }
+    // A step that is not settled is followed at once by the next one; only
+    // a wait lets the program run to its next wait before anything else
+    // happens, so anything else would make the order of events a race.
+    for (size_t i = 0; i < sc.steps.size(); ++i) {
+        const Step& s = sc.steps[i];
+        if (s.settle) continue;
+        if (i + 1 == sc.steps.size() || sc.steps[i + 1].kind != Step::Kind::wait)
+            throw ScenarioError(s.pos, "step[" + std::to_string(s.number) + "].settle",
+                                "a step with settle = false must be followed by a wait_ms step");
+    }
     top.finish();
     return sc;
 }
@@ -757,6 +780,12 @@ std::string describe(const Step& s) {
     case Step::Kind::clear_refusals: return "the driver answers every request again";
     case Step::Kind::wait: return "wait " + std::to_string(s.wait_ms) + " ms";
     case Step::Kind::close: return "WM_CLOSE to the program's window";
+    case Step::Kind::registry: {
+        std::string text = "registry values set:";
+        for (const auto& k : s.registry_keys)
+            for (const auto& v : k.values) text += " " + k.path + "\\" + v.name;
+        return text;
+    }
     }
     return s.action;
 }

@@ -78,6 +78,7 @@ struct Step {
         clear_refusals,      // the driver answers everything again
         wait,                // simulated time passes
         close,               // WM_CLOSE to the program's window
+        registry,            // values of HKEY_LOCAL_MACHINE set (as an administrator would)
     };
 
     int number = 0;  // 1, 2, 3, ... in file order
@@ -85,6 +86,10 @@ struct Step {
     Kind kind = Kind::wait;
     std::string action;  // the stimulus's key, e.g. "tap"
     std::string note;    // the step's own `note`, shown in the timeline
+    // false: the machine is not settled after this step, so time-outs that
+    // the program has pending do not run out before the next step, which
+    // must be a wait_ms.
+    bool settle = true;
     nlohmann::ordered_json args;  // the stimulus's value as written
 
     // touch, tap, quick_touch_params
@@ -112,6 +117,9 @@ struct Step {
 
     // wait
     uint64_t wait_ms = 0;
+
+    // registry: the keys and values to set, as in [registry]
+    std::vector<RegistryKeyEntry> registry_keys;
 };
 
 struct Scenario {

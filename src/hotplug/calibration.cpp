@@ -8,6 +8,7 @@
 #include "inventory/registry_check.h"
 #include "inventory/touchscreen_list.h"
 #include "monitors/monitor_table.h"
+#include "settings/trace.h"
 
 HANDLE ghCalExitEvent = 0;
 
@@ -117,10 +118,14 @@ int StartCalibrationProcess(LPSTR pszCommandLine, PROCESS_INFORMATION* pInfo) {
     STARTUPINFOA si;
     std::memset(&si, 0, sizeof si);
     si.cb = kStartupInfoSize;
-    if (!CreateProcessA(NULL, pszCommandLine, NULL, NULL, FALSE, DETACHED_PROCESS, NULL, NULL, &si, pInfo)) return 0;
+    const BOOL bStarted =
+        CreateProcessA(NULL, pszCommandLine, NULL, NULL, FALSE, DETACHED_PROCESS, NULL, NULL, &si, pInfo);
+    if (TraceOn()) TraceLine("launch", "command_line=\"%s\" ok=%d", pszCommandLine, bStarted ? 1 : 0);
+    if (!bStarted) return 0;
     // This blocks the main thread, and so every message, for up to ten
     // seconds.
     if (WaitForInputIdle(pInfo->hProcess, CAL_READY_TIMEOUT_MS) != 0) {
+        if (TraceOn()) TraceLine("terminate", "exit_code=%u: not ready for input", CAL_NOT_READY_EXIT_CODE);
         TerminateProcess(pInfo->hProcess, CAL_NOT_READY_EXIT_CODE);
         CloseLaunchHandles(pInfo);
         return 0;
