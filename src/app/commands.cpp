@@ -34,23 +34,23 @@ void BroadcastUpdated(LPARAM lParam) {
     PostMessageA(HWND_BROADCAST, gmsgQuavelNotify, NOTIFY_UPDATED, lParam);
 }
 
-// The sender may be any program: a monitor the table does not hold, or a
-// touchscreen the list does not hold, must not reach the driver or the
-// workers.
-bool IsAssignable(LONG iMonitor, LONG iTouchscreen) {
-    if (iMonitor < 0 || iMonitor >= giNumberOfMonitors || gpMonitors == nullptr) return false;
-    if (gpTouchscreens == nullptr) return false;
-    return iTouchscreen >= 0 && iTouchscreen < gpTouchscreens->GetCount();
+// The sender may be any program: a monitor the table does not hold must not
+// reach the driver or the workers. The touchscreen identifier is not held to
+// the list: the driver may have touchscreens that a rebuilt list lost, whose
+// workers on other monitors the reassignment stops; the worker start itself
+// refuses an identifier outside the list (reply 1).
+bool IsAssignable(LONG iMonitor) {
+    return iMonitor >= 0 && iMonitor < giNumberOfMonitors && gpMonitors != nullptr;
 }
 
 void AssignMonitorCommand(LPARAM lParam) {
     // 16-bit values, widened without sign.
     const LONG iMonitor = static_cast<LONG>(LOWORD(lParam));
     const LONG iTouchscreen = static_cast<LONG>(HIWORD(lParam));
-    // Refused as a failed worker start is: reply 1, nothing sent, nothing
-    // stopped.
+    // A monitor outside the table is refused as a failed worker start is:
+    // reply 1, nothing sent, nothing stopped.
     LONG iResult = 1;
-    if (IsAssignable(iMonitor, iTouchscreen)) {
+    if (IsAssignable(iMonitor)) {
         SendMonitorRect(iMonitor, iTouchscreen);
         iResult = ReassignTouchscreen(iMonitor, iTouchscreen);
     }

@@ -192,6 +192,11 @@ DWORD WINAPI AddMonWatcher(LPVOID pStartCount) {
 
     // Add-monitor operations pending or running.
     LONG nAddMonEvents = static_cast<LONG>(reinterpret_cast<INT_PTR>(pStartCount));
+    // An addition that came while a rescan ran and found the count at 0 (a
+    // done signal of the calibration program's exit was counted against that
+    // rescan): it is owed a rescan of its own, posted by the next done signal
+    // that finds the main thread idle. Without that race it is never set.
+    bool bRescanOwed = false;
 
     for (;;) {
         const DWORD dwResult = WaitForMultipleObjects(3, ahWait, FALSE, INFINITE);
@@ -206,14 +211,28 @@ DWORD WINAPI AddMonWatcher(LPVOID pStartCount) {
             // waits count as one.
             ++nAddMonEvents;
             if (TraceOn()) TraceLine("signal", "event=RykAddMonEvent pending=%ld", static_cast<long>(nAddMonEvents));
-            if (nAddMonEvents == 1 && gbAddMonBusy.load() == 0) PostAddMon();
+            if (nAddMonEvents == 1) {
+                if (gbAddMonBusy.load() == 0)
+                    PostAddMon();
+                else
+                    bRescanOwed = true;
+            }
             if (nAddMonEvents > 2) ShowCountMessage();
         } else if (dwResult == kWaitDone) {
             // An operation finished; a done signal that finds nothing
             // pending changes nothing.
             if (nAddMonEvents > 0) {
                 --nAddMonEvents;
-                if (nAddMonEvents > 0 && gbAddMonBusy.load() == 0) PostAddMon();
+                if (nAddMonEvents > 0 && gbAddMonBusy.load() == 0) {
+                    PostAddMon();
+                    bRescanOwed = false;  // this rescan comes after the addition too
+                }
+            }
+            if (nAddMonEvents == 0 && bRescanOwed && gbAddMonBusy.load() == 0) {
+                // The owed rescan is pending now, and counted.
+                nAddMonEvents = 1;
+                bRescanOwed = false;
+                PostAddMon();
             }
             if (nAddMonEvents > 2) ShowCountMessage();
         }

@@ -27,9 +27,9 @@ constexpr LONG kDefaultScrDy = 432;
 constexpr LONG kDefaultDy = 3012;
 constexpr LONG kDefaultSwapXY = 0;
 
-// A current record to work on. Without one the list's accessors answer
-// neutral values (a monitor of -2), and there is no key to look at.
-bool HaveCurrentRecord() { return gpTouchscreens != nullptr && gpTouchscreens->GetMonitor() != -2; }
+// A current record to work on: the list's cursor stands on one. (A record
+// may itself carry any monitor number, -2 included.)
+bool HaveCurrentRecord() { return gpTouchscreens != nullptr && gpTouchscreens->HasCurrent(); }
 
 // Opens the current record's key. An empty path would name
 // HKEY_LOCAL_MACHINE itself, which is no touchscreen's key: it counts as a

@@ -40,6 +40,8 @@ public:
 
     LONG GetCount() const;
     LONG GetUnassignedCount() const;
+    // True when the cursor stands on a record.
+    bool HasCurrent() const { return pCurrent != nullptr; }
 
     // Accessors of the current record; without one they return 0, -2 and 0
     // and touch nothing.

@@ -52,13 +52,13 @@ bool IsMonitorInTable(LONG iMonitor) {
            iMonitor < giMonitorCapacity;
 }
 
-// A grid dimension from the driver's settings, held to 1 .. MAX_GRID_SCREENS.
-// The setting is a REG_DWORD that may hold anything; it is read signed, so
-// that a "negative" count counts as 1 like 0 does.
-LONG GridScreens(DWORD dwSetting) {
+// A grid dimension from the driver's settings, held to 1 .. nLimit. The
+// setting is a REG_DWORD that may hold anything; it is read signed, so that
+// a "negative" count counts as 1 like 0 does.
+LONG GridScreens(DWORD dwSetting, LONG nLimit) {
     const LONG n = static_cast<LONG>(dwSetting);
     if (n < 1) return 1;
-    if (n > MAX_GRID_SCREENS) return MAX_GRID_SCREENS;
+    if (n > nLimit) return nLimit;
     return n;
 }
 
@@ -105,8 +105,9 @@ int BuildGrid() {
         return MONITORS_NO_SETTINGS;
     }
 
-    const LONG nColumns = GridScreens(gdwNumXScreens);
-    const LONG nRows = GridScreens(gdwNumYScreens);
+    // Every count of 1 or more is the grid's, within MAX_GRID_CELLS cells.
+    const LONG nColumns = GridScreens(gdwNumXScreens, MAX_GRID_CELLS);
+    const LONG nRows = GridScreens(gdwNumYScreens, MAX_GRID_CELLS / nColumns);
     const LONG nCells = nColumns * nRows;
 
     ReleaseMonitorArrays();

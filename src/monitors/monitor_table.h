@@ -29,10 +29,14 @@ inline constexpr int MONITORS_NO_ACCESS = 4;    // Windows 95: the service key c
 inline constexpr int MONITORS_NO_SETTINGS = 5;  // Windows 95: not one driver setting could be read
 inline constexpr int MONITORS_NO_MEMORY = 6;    // the arrays or the key object cannot be allocated
 
-// The Windows 95 grid has at least 1 and at most this many columns, and as
-// many rows; "NumXScreens" and "NumYScreens" outside 1 .. 16 count as the
-// nearest end of that range.
-inline constexpr LONG MAX_GRID_SCREENS = 16;
+// The Windows 95 grid has at most this many cells: every monitor number a
+// command's 16-bit word can name. "NumXScreens" and "NumYScreens" of 1 or
+// more are taken as they are as long as the grid stays within it; this guard
+// is what keeps their product from overflowing and the arrays from taking
+// more than about 5 MB. Columns beyond the limit count as the limit, rows
+// beyond what the columns leave count as that. Counts below 1 (0, or a
+// "negative" REG_DWORD) count as 1.
+inline constexpr LONG MAX_GRID_CELLS = 65536;
 
 // The current records, indexed by monitor number; none before the first
 // build.

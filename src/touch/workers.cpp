@@ -53,6 +53,39 @@ void CloseIfOpen(HANDLE* phHandle) {
     *phHandle = 0;
 }
 
+// Steps 3 to 9 of a worker's start on its freshly appended node: 0 when the
+// worker runs, 1 when a step failed. Whatever a step made is in the node by
+// then (the packet event too when its hand-over failed), so that the stop of
+// the node releases it.
+int StartNode(WorkerNode* pNode, LONG iMonitor, LONG iTouchscreen) {
+    gpTouchscreens->AssignMonitor(iMonitor, static_cast<WORD>(iTouchscreen));
+
+    if (EnumMonitors(iMonitor, UPDATE_MONITOR_INFO) != 0) return 1;
+
+    HANDLE hXyEvent = 0;
+    DWORD dwXyEventR0 = 0;
+    const int iArmed = ArmXyEvent(iTouchscreen, &hXyEvent, &dwXyEventR0);
+    pNode->hXyEvent = hXyEvent;
+    if (iArmed != 0) return 1;
+
+    pNode->hXyEventR0 = dwXyEventR0;
+    pNode->hXyEvent = hXyEvent;
+    pNode->iMonitor = iMonitor;
+    pNode->iTouchscreen = iTouchscreen;
+
+    // Both threads end when this is set; without it no thread is started.
+    pNode->hStopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (pNode->hStopEvent == 0) return 1;
+
+    pNode->hXyThread = CreateThread(nullptr, WORKER_STACK_SIZE, TouchPacketThread, pNode, 0, &pNode->dwXyThreadId);
+    if (pNode->hXyThread == 0) return 1;
+
+    if (ArmQuickTouchEvent(pNode) != 0) return 1;
+
+    SetThreadPriority(pNode->hXyThread, THREAD_PRIORITY_HIGHEST);
+    return 0;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------ WorkerList
@@ -184,30 +217,17 @@ int StartWorker(LONG iMonitor, LONG iTouchscreen) {
     // withdraws the event of the right touchscreen.
     pNode->iTouchscreen = iTouchscreen;
 
-    gpTouchscreens->AssignMonitor(iMonitor, static_cast<WORD>(iTouchscreen));
+    if (StartNode(pNode, iMonitor, iTouchscreen) == 0) return 0;
 
-    if (EnumMonitors(iMonitor, UPDATE_MONITOR_INFO) != 0) return 1;
-
-    HANDLE hXyEvent = 0;
-    DWORD dwXyEventR0 = 0;
-    if (ArmXyEvent(iTouchscreen, &hXyEvent, &dwXyEventR0) != 0) return 1;
-
-    pNode->hXyEventR0 = dwXyEventR0;
-    pNode->hXyEvent = hXyEvent;
-    pNode->iMonitor = iMonitor;
-    pNode->iTouchscreen = iTouchscreen;
-
-    // Both threads end when this is set; without it no thread is started.
-    pNode->hStopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (pNode->hStopEvent == 0) return 1;
-
-    pNode->hXyThread = CreateThread(nullptr, WORKER_STACK_SIZE, TouchPacketThread, pNode, 0, &pNode->dwXyThreadId);
-    if (pNode->hXyThread == 0) return 1;
-
-    if (ArmQuickTouchEvent(pNode) != 0) return 1;
-
-    SetThreadPriority(pNode->hXyThread, THREAD_PRIORITY_HIGHEST);
-    return 0;
+    // A node whose start failed is no worker: nothing may find it, match it
+    // or re-send its event. It is stopped at once, as a later stop would
+    // have stopped it (its packet event withdrawn inside a bracket for its
+    // touchscreen, its threads ended, its handles closed), and removed; the
+    // next assignment or rescan starts the pair anew. The list's lock has
+    // been held since AddTail, so the node is still the last one.
+    pList->MoveLast();
+    StopCurrentWorker();
+    return 1;
 }
 
 int ArmXyEvent(LONG iTouchscreen, HANDLE* phXyEvent, DWORD* pdwXyEventR0) {

@@ -25,9 +25,9 @@
 
 // One started worker. A node is created by WorkerList::AddTail with every
 // field zero except the thresholds (200 and 200); StartWorker gives it its
-// touchscreen identifier at once and fills the rest as it goes, so a node left
-// by a failed start has a meaningful iTouchscreen and 0 in every handle it did
-// not get.
+// touchscreen identifier at once and fills the rest as it goes; a start that
+// fails stops and removes its node at once, so every node in the list is a
+// running worker.
 struct WorkerNode {
     LONG iMonitor;           // monitor number of the worker's touchscreen
     LONG iTouchscreen;       // the driver's identifier; requests carry its low 16 bits
@@ -119,8 +119,11 @@ void StartAllWorkers();
 
 // Starts a worker for touchscreen iTouchscreen on monitor iMonitor: 0 when it
 // runs, 1 when it was refused (identifier outside the touchscreen list, or 33
-// nodes already) or a step failed. A failed step leaves its node in the list
-// with what it got so far; a later stop removes it.
+// nodes already) or a step failed. A failed step leaves no node: the node is
+// stopped at once as StopCurrentWorker stops one (its packet event withdrawn
+// inside a change bracket for the touchscreen, its threads ended, every
+// handle it got closed, the packet event too) and removed, so that only
+// running workers are in the list.
 int StartWorker(LONG iMonitor, LONG iTouchscreen);
 
 // Stops the worker of gpWorkers' current node and removes the node; the

@@ -242,13 +242,75 @@ TEST_P(AssignMonitorTest, RepliesWithTheOutcome) {
 const AssignCase kAssignCases[] = {
     {"PairAlreadyServed", MAKELPARAM(0, 0), 0, 0, 0, 0, {{0, 0}, {1, 1}}, true},
     {"ToTheOtherMonitor", MAKELPARAM(1, 0), 0, 1, 1, 1, {{1, 1}, {1, 0}}, true},
-    {"TouchscreenOutsideTheList", MAKELPARAM(0, 2), 1, -1, 0, 0, {{0, 0}, {1, 1}}, false},
     {"MonitorOutsideTheTable", MAKELPARAM(2, 0), 1, -1, 0, 0, {{0, 0}, {1, 1}}, false},
     // 0xFFFF in both words: monitor 65535 and touchscreen 65535, not -1.
     {"WordsAreWidenedWithoutSign", static_cast<LPARAM>(-1), 1, -1, 0, 0, {{0, 0}, {1, 1}}, false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Control, AssignMonitorTest, ValuesIn(kAssignCases), CaseName<AssignCase>);
+
+// A touchscreen the driver has but a rebuilt list no longer holds (the
+// rebuild's second request was refused): the rectangle goes to the driver,
+// the touchscreen's worker on another monitor is stopped, and the start of
+// the new one is refused, answered with 1.
+TEST_F(ControlTest, AssignmentOfATouchscreenTheRebuiltListLacks) {
+    sim::Machine& m = Start(2, {{0, "A"}, {1, "B"}});
+    m.driver().refuse(REQ_GET_TOUCHSCREEN, Refusal{.times = 1, .index = 1});
+    PostCommand(m, CMD_REFRESH_LIST, 0);
+    ASSERT_EQ(gpTouchscreens->GetCount(), 1);
+    m.trace().clear();
+    const uint64_t from = NextRequestSeq(m);
+
+    PostCommand(m, CMD_ASSIGN_MONITOR, MAKELPARAM(0, 1));
+
+    EXPECT_THAT(QuavelBroadcasts(m), ElementsAre(std::make_pair(uint64_t{2}, int64_t{1})));
+    auto rects = RequestsFor(m, REQ_SET_MONITOR_RECT, 1, from);
+    ASSERT_EQ(rects.size(), 1u);
+    EXPECT_EQ(FieldOf(rects.front(), "iMonitor"), 0);
+    EXPECT_EQ(RequestsFor(m, REQ_CLEAR_EVENT, 1, from).size(), 1u) << "its worker on monitor 1 is stopped";
+    EXPECT_EQ(WorkerPairs(), (Pairs{{0, 0}}));
+}
+
+// A worker start that failed at start-up (the packet event refused once)
+// leaves nothing that counts as a worker: the assignment command and the
+// rescan both start the pair anew, and the assignment's reply says so.
+struct RestartCase {
+    const char* name;
+    bool by_command;  // else by an add-monitor signal
+};
+
+void PrintTo(const RestartCase& c, std::ostream* os) { *os << c.name; }
+
+class FailedStartRestartTest : public ControlTest, public ::testing::WithParamInterface<RestartCase> {};
+
+TEST_P(FailedStartRestartTest, StartsThePairAnew) {
+    sim::Machine& m = Start(1, {{0, "A"}}, [](sim::Machine& mm) {
+        mm.driver().refuse(REQ_SET_XY_EVENT, Refusal{.times = 1});
+    });
+    EXPECT_EQ(WorkerPairs(), Pairs{});
+    EXPECT_EQ(m.driver().xy_event(0), 0u);
+
+    if (GetParam().by_command) {
+        PostCommand(m, CMD_ASSIGN_MONITOR, MAKELPARAM(0, 0));
+        EXPECT_THAT(QuavelBroadcasts(m), ElementsAre(std::make_pair(uint64_t{2}, int64_t{0})));
+    } else {
+        ASSERT_TRUE(m.driver().signal_add_monitor());
+        m.settle();
+    }
+
+    EXPECT_EQ(WorkerPairs(), (Pairs{{0, 0}}));
+    const uint32_t r0 = m.driver().xy_event(0);
+    EXPECT_NE(r0, 0u);
+    for (const Request& r : m.driver().requests(REQ_SET_XY_EVENT)) EXPECT_NE(FieldOf(r, "hEventR0"), 0);
+    m.trace().clear();
+    m.driver().queue_packet(0, 100, 200, 0);
+    m.settle();
+    EXPECT_EQ(m.trace().count("mouse"), 3u) << "a tap is served";
+}
+
+const RestartCase kRestartCases[] = {{"ByAssignment", true}, {"ByRescan", false}};
+
+INSTANTIATE_TEST_SUITE_P(Control, FailedStartRestartTest, ValuesIn(kRestartCases), CaseName<RestartCase>);
 
 // Two workers of one touchscreen, on monitors 1 and 0 in that order: the
 // touchscreen started on monitor 1, then its registry entry turned out to be

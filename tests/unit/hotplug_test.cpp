@@ -111,7 +111,12 @@ const CountCase kCountCases[] = {
     {"AdditionDuringStartUp", "AD", ".P"},
     {"TwoMoreAdditionsDuringARescan", "DABAAbDDD", ".P..M.PP."},
     {"DoneSignalAtZeroChangesNothing", "DDAD", "..P."},
-    {"AdditionWhileBusyIsNotPosted", "DBAbDA", ".....P"},
+    // An addition that finds the count at 0 while a rescan runs is not
+    // posted then, but the rescan's done signal posts one for it.
+    {"AdditionWhileBusyIsNotPosted", "DBAbDA", "....P."},
+    // The calibration program's exit is a done signal that can come while
+    // a rescan runs; an addition after it must still get a rescan.
+    {"AdditionAfterTheCalibrationExitDuringARescan", "DABDAbDBbD", ".P....P..."},
     {"DoneWhileBusyIsNotPosted", "DAABDbD", ".P....."},
     {"FourPendingShowTheBoxOnDoneToo", "DAAAADDDD", ".P.MMXPP."},
 };

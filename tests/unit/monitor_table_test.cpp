@@ -224,12 +224,16 @@ const GridCase kGridCases[] = {
      3,
      {{0, {0, 0, 341, 768}}, {1, {341, 0, 682, 768}}, {2, {682, 0, 1023, 768}}}},
     {"OneByThreeOn800x600", {0, 0, 800, 600}, 1, 3, 3, {{0, {0, 0, 800, 200}}, {2, {0, 400, 800, 600}}}},
-    // Counts outside 1 .. 16 are held to that range.
+    // Counts below 1 count as 1; every count of 1 or more is the grid's.
     {"ZeroColumns", kPrimary, 0, 1, 1, {{0, {0, 0, 1024, 768}}}},
     {"NegativeRows", kPrimary, 2, 0xFFFFFFFFu, 2, {{0, {0, 0, 512, 768}}, {1, {512, 0, 1024, 768}}}},
-    {"FortyColumns", kPrimary, 40, 1, 16, {{0, {0, 0, 64, 768}}, {15, {960, 0, 1024, 768}}}},
-    // "3" stored as text reads as 0x33 (51) columns.
-    {"HugeGrid", kPrimary, 0x33, 0x10000, 256, {{0, {0, 0, 64, 48}}, {255, {960, 720, 1024, 768}}}},
+    {"FortyColumns", kPrimary, 40, 1, 40, {{0, {0, 0, 25, 768}}, {39, {975, 0, 1000, 768}}}},
+    {"TwentyColumnsHaveMonitorSeventeen", kPrimary, 20, 1, 20, {{17, {867, 0, 918, 768}}}},
+    {"FourByFive", kPrimary, 4, 5, 20, {{17, {256, 612, 512, 765}}, {19, {768, 612, 1024, 765}}}},
+    // Beyond 65536 cells the rows are held to what the columns leave: "3"
+    // stored as text reads as 0x33 (51) columns, 65536 / 51 = 1285 rows.
+    {"HugeGrid", kPrimary, 0x33, 0x10000, 51 * 1285, {{0, {0, 0, 20, 0}}, {51 * 1285 - 1, {1000, 0, 1020, 0}}}},
+    {"HugeColumns", kPrimary, 0x7FFFFFFFu, 0x7FFFFFFFu, 65536, {{0, {0, 0, 0, 768}}, {65535, {0, 0, 0, 768}}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(MonitorTable, GridTest, ValuesIn(kGridCases), CaseName<GridCase>);

@@ -261,6 +261,20 @@ TEST_F(RegistryCheckTest, AlignmentLeavesSerialAndMonitorAlone) {
     EXPECT_EQ(m.registry().get_dword(HKEY_LOCAL_MACHINE, kKey, "ScrDy"), 432u);
 }
 
+// A record is a record whatever monitor number it carries, -2 (which the
+// list's accessors answer without a current record) included.
+TEST_F(RegistryCheckTest, RecordOnMonitorMinusTwoIsCheckedAndAligned) {
+    sim::Machine& m = Start(Screen(-2, "TS-0001", kKey));
+    Serial("TS-0001")(m.registry());
+    m.driver().clear_log();
+
+    EXPECT_EQ(CheckRegistryEntry(), 1);
+    WriteDefaultAlignment();
+    EXPECT_EQ(m.driver().requests(REQ_GET_ALIGNMENT).size(), 1u);
+    EXPECT_EQ(m.registry().get_dword(HKEY_LOCAL_MACHINE, kKey, "ScrDy"), 432u);
+    ExpectCursorAndNeighbourKept();
+}
+
 // Without a current record there is no key and no touchscreen to ask about.
 struct NoRecordCase {
     const char* name;
