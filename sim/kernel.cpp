@@ -356,6 +356,8 @@ void Kernel::advance_locked() {
 }
 
 void Kernel::running_dropped_locked() {
+    // A harness in quiesce() waits for itself to be the only one running.
+    if (running_ == 1) settle_cv_.notify_all();
     if (running_ != 0) return;
     advance_locked();
     if (running_ == 0) settle_cv_.notify_all();
@@ -407,6 +409,15 @@ void Kernel::settle() {
     settle_cv_.wait(lk, [&] { return running_ == 0 && !has_deadline_locked(); });
     t->blocked = false;
     ++running_;
+}
+
+void Kernel::quiesce() {
+    std::unique_lock<std::mutex> lk(mu);
+    ThreadCtx* t = self_locked();
+    t->harness = true;
+    check_kill_locked(t);
+    // The harness stays counted as running, so time cannot move on.
+    settle_cv_.wait(lk, [&] { return running_ <= 1; });
 }
 
 void Kernel::advance_ms(uint64_t ms) {

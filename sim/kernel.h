@@ -185,6 +185,9 @@ public:
 
     // ---- used by the machine and the harness
     void settle();
+    // Waits until every other machine thread waits, without letting time
+    // move on: time-outs that are pending stay pending.
+    void quiesce();
     void advance_ms(uint64_t ms);
     DWORD start_process(const std::string& name, std::function<int()> main);
     bool process_ended(DWORD pid);

@@ -148,7 +148,10 @@ RunResult play(const Scenario& sc, const ProgramMain& program) {
     m.settle();
     for (const auto& step : sc.steps) {
         play_step(m, step);
-        if (step.settle) m.settle();
+        if (step.settle)
+            m.settle();
+        else
+            m.quiesce();
     }
 
     if (!m.process_ended(pid)) {

@@ -679,16 +679,6 @@ Scenario parse_scenario(const std::string& text, const std::string& file) {
             sc.steps.push_back(read_step(r, number, &touchscreens, file));
         }
     }
-    // A step that is not settled is followed at once by the next one; only
-    // a wait lets the program run to its next wait before anything else
-    // happens, so anything else would make the order of events a race.
-    for (size_t i = 0; i < sc.steps.size(); ++i) {
-        const Step& s = sc.steps[i];
-        if (s.settle) continue;
-        if (i + 1 == sc.steps.size() || sc.steps[i + 1].kind != Step::Kind::wait)
-            throw ScenarioError(s.pos, "step[" + std::to_string(s.number) + "].settle",
-                                "a step with settle = false must be followed by a wait_ms step");
-    }
     top.finish();
     return sc;
 }

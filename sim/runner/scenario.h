@@ -86,9 +86,9 @@ struct Step {
     Kind kind = Kind::wait;
     std::string action;  // the stimulus's key, e.g. "tap"
     std::string note;    // the step's own `note`, shown in the timeline
-    // false: the machine is not settled after this step, so time-outs that
-    // the program has pending do not run out before the next step, which
-    // must be a wait_ms.
+    // false: after this step the program runs until all its threads wait,
+    // but time does not move on, so time-outs that the program has pending
+    // do not run out before the next step.
     bool settle = true;
     nlohmann::ordered_json args;  // the stimulus's value as written
 

@@ -52,7 +52,7 @@ bool WaitForPacketOrHold(HANDLE hStopEvent, HANDLE hXyEvent, HoldState* pHold) {
     const HANDLE ahWait[2] = {hStopEvent, hXyEvent};
     for (;;) {
         // INFINITE unless a press waits: an idle worker never wakes.
-        const DWORD dwWaitMs = HoldWaitMs(*pHold, GetTickCount());
+        const DWORD dwWaitMs = pHold->phase == HOLD_PENDING ? HoldWaitMs(*pHold, GetTickCount()) : INFINITE;
         const DWORD dwResult = WaitForMultipleObjects(2, ahWait, FALSE, dwWaitMs);
         if (dwResult == WAIT_OBJECT_0 + 1) return true;
         if (dwResult != WAIT_TIMEOUT) {

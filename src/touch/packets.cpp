@@ -4,6 +4,8 @@
 
 #include "app/app.h"
 #include "driver/channel.h"
+#include "settings/trace.h"
+#include "touch/hold_input.h"
 #include "touch/workers.h"
 
 std::atomic<LONG> gbRightButton{0};
@@ -19,7 +21,17 @@ bool RightMode() { return gbRightButton.load() != 0; }
 DWORD UpState(bool bRight) { return bRight ? BUTTON_RIGHT_UP : BUTTON_LEFT_UP; }
 DWORD DownState(bool bRight) { return bRight ? BUTTON_RIGHT_DOWN : BUTTON_LEFT_DOWN; }
 
-void Mouse(DWORD dwFlags, DWORD dx, DWORD dy) { mouse_event(dwFlags, dx, dy, 0, 0); }
+void Mouse(DWORD dwFlags, DWORD dx, DWORD dy) {
+    if (TraceOn())
+        TraceLine("mouse", "flags=%lu dx=%ld dy=%ld", static_cast<unsigned long>(dwFlags), static_cast<long>(dx),
+                  static_cast<long>(dy));
+    mouse_event(dwFlags, dx, dy, 0, 0);
+}
+
+void Cursor(LONG x, LONG y) {
+    if (TraceOn()) TraceLine("cursor", "x=%ld y=%ld", static_cast<long>(x), static_cast<long>(y));
+    SetCursorPos(x, y);
+}
 
 // A relative move of one unit right and one down; it follows every button-up.
 void Nudge() { Mouse(MOUSEEVENTF_MOVE, 1, 1); }
@@ -51,9 +63,9 @@ bool Beyond(LONG a, LONG b, LONG limit) {
 // at the previous quick-touch point, then the button held down at the new
 // one. The mode is read at each of the two actions.
 void FarTouch(const TouchPacket& packet, DWORD* pdwButtonState) {
-    SetCursorPos(giLastX.load(), giLastY.load());
+    Cursor(giLastX.load(), giLastY.load());
     Click(RightMode());
-    SetCursorPos(packet.iX, packet.iY);
+    Cursor(packet.iX, packet.iY);
     *pdwButtonState = DownState(RightMode());
     Mouse(*pdwButtonState, 0, 0);
     Nudge();
@@ -62,7 +74,7 @@ void FarTouch(const TouchPacket& packet, DWORD* pdwButtonState) {
 }  // namespace
 
 void TranslatePacket(const TouchPacket* pPacket, DWORD* pdwButtonState) {
-    SetCursorPos(pPacket->iX, pPacket->iY);
+    Cursor(pPacket->iX, pPacket->iY);
     const DWORD dwKind = pPacket->dwFlags & PKT_KIND;
     const bool bRelease = (pPacket->dwFlags & PKT_RELEASE) != 0;
     const bool bRight = RightMode();
@@ -94,7 +106,8 @@ DWORD WINAPI TouchPacketThread(LPVOID pParam) {
     TouchPacket packet;
     std::memset(&packet, 0, sizeof packet);
 
-    while (WaitForWorkerEvent(hStopEvent, hXyEvent)) {
+    HoldState hold;  // press-and-hold of this worker's touch (touch/hold_input.h)
+    while (WaitForPacketOrHold(hStopEvent, hXyEvent, &hold)) {
         // One packet per wake-up; the driver signals again while more wait.
         EnterCriticalSection(&gcsDriver);
         packet.header.wTag2 = REQ_TAG;
@@ -103,12 +116,14 @@ DWORD WINAPI TouchPacketThread(LPVOID pParam) {
         const BOOL bRead =
             DeviceIoControl(ghDriver, REQ_GET_TOUCH, &packet, sizeof packet, &packet, sizeof packet, &cbReturned, nullptr);
         LeaveCriticalSection(&gcsDriver);
+        TraceRequest(REQ_GET_TOUCH, &packet, bRead);
         if (!bRead) continue;  // the packet is lost
 
         if ((packet.dwFlags & PKT_QUICKTOUCH) == 0) {
-            TranslatePacket(&packet, &dwButtonState);
+            TranslateHeldPacket(&packet, &dwButtonState, &hold);
             continue;
         }
+        HoldBeforeOtherReport(&dwButtonState, &hold);
 
         // A quick-touch report: its code is the kind byte without the
         // quick-touch bit, and TranslatePacket sees that code as the kind.
