@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "settings/trace.h"
+#include "registry.h"
 #include "unit_support.h"
 
 namespace unit {
