@@ -387,7 +387,6 @@ Step read_step(TableReader& r, int number, int* touchscreens, const std::string&
     s.number = number;
     s.pos = r.where();
     s.note = r.string("note").value_or("");
-    if (auto b = r.boolean("settle")) s.settle = *b;
 
     const toml::key* stimulus = nullptr;
     SourcePos stimulus_pos;
@@ -497,6 +496,7 @@ Step read_step(TableReader& r, int number, int* touchscreens, const std::string&
         read_registry(t, s.registry_keys, file);
         t.finish();
     }
+    if (auto b = r.boolean("settle")) s.settle = *b;
     r.finish();
     return s;
 }

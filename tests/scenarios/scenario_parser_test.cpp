@@ -119,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"StepsWrittenAsTable", "[step]\nwait_ms = 1\n", 1, 0, "step", "[[step]]"},
         BadCase{"SettleNotBool", "[[step]]\nwait_ms = 1\nsettle = 0\n", 3, 0, "step[1].settle", ""},
         BadCase{"RegistryStepBadValue", "[[step]]\nregistry = { 'SOFTWARE\\RykXyLdr' = { Trace = 1.5 } }\n", 2, 0,
-                "step[1].registry", ""}),
+                "step[1].registry.'SOFTWARE\\RykXyLdr'.Trace", "REG_DWORD"}),
     [](const testing::TestParamInfo<BadCase>& i) { return std::string(i.param.name); });
 
 TEST(ScenarioFile, MissingFileIsNamed) {
