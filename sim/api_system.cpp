@@ -179,3 +179,26 @@ void WINAPI DebugBreak(void) {
     if (!m.config().debugger_attached)
         m.report_misuse("DebugBreak without a debugger attached: the process would have been ended");
 }
+
+// The text goes to the machine's trace as it was given, with the thread that
+// wrote it; a debugger or a debug-output viewer would show the same text. A
+// null pointer writes nothing.
+void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
+    if (lpOutputString == nullptr) return;
+    Machine& m = Machine::current();
+    sim::Fields f = sim::Fields::object();
+    f["thread"] = GetCurrentThreadId();
+    // ANSI text; the trace is UTF-8, so bytes above 0x7F are taken as Latin-1.
+    std::string text;
+    for (const char* p = lpOutputString; *p != '\0'; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c < 0x80) {
+            text += static_cast<char>(c);
+        } else {
+            text += static_cast<char>(0xC0 | (c >> 6));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    f["text"] = std::move(text);
+    m.trace().add("debug_output", f);
+}

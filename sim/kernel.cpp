@@ -351,8 +351,18 @@ void Kernel::advance_locked() {
             if (t->blocked && t->wait && !t->wait->done) earliest = std::min(earliest, t->wait->deadline);
         if (earliest == UINT64_MAX) return;
         if (earliest > now_.load()) now_.store(earliest);
+        // When a time-out of the program and the harness's own wait run out
+        // together, the program's goes first: the harness wakes only once
+        // the program waits again, so the order of events does not depend on
+        // which thread the host runs first.
+        bool program_due = false;
         for (auto& t : threads_) {
             Waiter* w = t->wait;
+            if (t->blocked && w && !w->done && w->deadline <= now_.load() && !t->harness) program_due = true;
+        }
+        for (auto& t : threads_) {
+            Waiter* w = t->wait;
+            if (program_due && t->harness) continue;
             if (t->blocked && w && !w->done && w->deadline <= now_.load()) {
                 w->result = WAIT_TIMEOUT;
                 wake_locked(*w);
@@ -362,6 +372,8 @@ void Kernel::advance_locked() {
 }
 
 void Kernel::running_dropped_locked() {
+    // A harness in quiesce() waits for itself to be the only one running.
+    if (running_ == 1) settle_cv_.notify_all();
     if (running_ != 0) return;
     advance_locked();
     if (running_ == 0) settle_cv_.notify_all();
@@ -413,6 +425,15 @@ void Kernel::settle() {
     settle_cv_.wait(lk, [&] { return running_ == 0 && !has_deadline_locked(); });
     t->blocked = false;
     ++running_;
+}
+
+void Kernel::quiesce() {
+    std::unique_lock<std::mutex> lk(mu);
+    ThreadCtx* t = self_locked();
+    t->harness = true;
+    check_kill_locked(t);
+    // The harness stays counted as running, so time cannot move on.
+    settle_cv_.wait(lk, [&] { return running_ <= 1; });
 }
 
 void Kernel::advance_ms(uint64_t ms) {

@@ -240,6 +240,9 @@ public:
 
     // ---- used by the machine and the harness
     void settle();
+    // Waits until every other machine thread waits, without letting time
+    // move on: time-outs that are pending stay pending.
+    void quiesce();
     void advance_ms(uint64_t ms);
     DWORD start_process(const std::string& name, std::function<int()> main);
     DWORD start_console_process(const std::string& name, const std::string& command_line, std::function<int()> main);

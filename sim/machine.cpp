@@ -112,6 +112,7 @@ Machine* Machine::current_or_null() { return g_current.load(); }
 uint64_t Machine::now_us() const { return kernel_ ? kernel_->now_us() : 0; }
 
 void Machine::settle() { kernel_->settle(); }
+void Machine::quiesce() { kernel_->quiesce(); }
 void Machine::advance_ms(uint64_t ms) { kernel_->advance_ms(ms); }
 
 DWORD Machine::start_process(const std::string& name, std::function<int()> main) {

@@ -88,6 +88,10 @@ public:
     // time-out meanwhile. The calling thread counts as blocked while it
     // settles.
     void settle();
+    // Returns once every other thread of the machine is blocked, without
+    // letting simulated time pass: timed waits stay pending. The calling
+    // thread counts as running meanwhile.
+    void quiesce();
     // Lets `ms` of simulated time pass: the calling thread waits that long,
     // so time-outs due before then expire in order, and it returns with the
     // clock at exactly that time; later time-outs stay pending.

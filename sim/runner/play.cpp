@@ -165,6 +165,7 @@ void play_step(sim::Machine& m, const Step& s, DWORD pid, const Tools& tools, st
     f["action"] = s.action;
     f["text"] = describe(s);
     if (!s.note.empty()) f["note"] = s.note;
+    if (!s.settle) f["settle"] = false;
     f["args"] = s.args;
 
     switch (s.kind) {
@@ -232,6 +233,7 @@ void play_step(sim::Machine& m, const Step& s, DWORD pid, const Tools& tools, st
         break;
     case Step::Kind::end_session: m.end_session(pid); break;
     case Step::Kind::tool: run_tool(m, s, tools, failures); break;
+    case Step::Kind::registry: fill_registry(m.registry(), s.registry_keys); break;
     }
 }
 
@@ -251,7 +253,10 @@ RunResult play(const Scenario& sc, const ProgramMain& program, const Tools& tool
     m.settle();
     for (const auto& step : sc.steps) {
         play_step(m, step, pid, tools, result.tool_failures);
-        m.settle();
+        if (step.settle)
+            m.settle();
+        else
+            m.quiesce();
     }
 
     if (!m.process_ended(pid)) {

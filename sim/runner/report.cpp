@@ -146,10 +146,16 @@ std::string event_text(const sim::TraceEvent& e) {
     if (e.ev == "process_end")
         return "process " + str_field(f, "process") + " ended by Windows (" + str_field(f, "how") + "), exit code " +
                str_field(f, "exit_code");
+    if (e.ev == "debug_output") {
+        std::string text = str_field(f, "text");
+        if (!text.empty() && text.back() == '\n') text.pop_back();
+        return "debug output \"" + text + "\"  (thread " + str_field(f, "thread") + ")";
+    }
     if (e.ev == "step") {
         std::string t = "== step " + str_field(f, "n") + " (line " + str_field(f, "line") + "): " + str_field(f, "text");
         if (f.contains("x") && f.contains("y") && f.contains("args") && f["args"].is_object() && f["args"].contains("at"))
             t += " -> (" + str_field(f, "x") + ", " + str_field(f, "y") + ")";
+        if (f.contains("settle")) t += "  (not settled)";
         if (f.contains("note")) t += "  # " + str_field(f, "note");
         if (f.contains("warning")) t += "\n" + std::string(13, ' ') + "   warning: " + str_field(f, "warning");
         return t;

@@ -55,6 +55,12 @@
 //     tool = { name = "RykXyCtl" | "RykXyProbe", args = [...], expect_exit,
 //              expect_output = [...], read_only = true }
 //         runs the tool as a console program to its end
+//     registry = { 'SUB\KEY' = { Name = value, ... } }
+//         keys and values set as in [registry] (created or replaced); the
+//         program is not told
+//   A step may also say settle = false: the machine is then not settled
+//   after it (pending time-outs of the program do not run out), and the next
+//   step must be a wait_ms, so that the order of events stays fixed.
 //
 // Unknown keys anywhere, values of the wrong type or range, and a step with
 // no stimulus or two are errors, reported as FILE:LINE:COLUMN: KEY: MESSAGE
@@ -385,7 +391,9 @@ int read_screen(TableReader& r, int touchscreens) {
 const char* const kStimuli[] = {"touch",   "tap",     "quick_touch_params", "add_touchscreen",
                                 "remove_devices", "display", "command",    "refuse",
                                 "clear_refusals", "wait_ms", "close", "hold_boxes", "dismiss_box",
-                                "end_session", "tool"};
+                                "end_session", "tool", "registry"};
+
+void read_registry(TableReader& r, std::vector<RegistryKeyEntry>& out, const std::string& file);
 
 Step read_step(TableReader& r, int number, int* touchscreens, const std::string& file) {
     Step s;
@@ -532,7 +540,13 @@ Step read_step(TableReader& r, int number, int* touchscreens, const std::string&
         strings("expect_output", &s.tool_expect_output);
         s.tool_read_only = t.boolean("read_only").value_or(false);
         t.finish();
+    } else if (s.action == "registry") {
+        s.kind = Step::Kind::registry;
+        TableReader t = sub();
+        read_registry(t, s.registry_keys, file);
+        t.finish();
     }
+    if (auto b = r.boolean("settle")) s.settle = *b;
     r.finish();
     return s;
 }
@@ -817,6 +831,12 @@ std::string describe(const Step& s) {
         std::string t = "run " + s.tool_name;
         for (const auto& a : s.tool_args) t += " " + a;
         return t;
+    }
+    case Step::Kind::registry: {
+        std::string text = "registry values set:";
+        for (const auto& k : s.registry_keys)
+            for (const auto& v : k.values) text += " " + k.path + "\\" + v.name;
+        return text;
     }
     }
     return s.action;

@@ -83,6 +83,7 @@ struct Step {
         end_session,         // the user logs off: the program's windows are
                              // asked and told, then the process is ended
         tool,                // RykXyCtl or RykXyProbe runs to its end
+        registry,            // values of HKEY_LOCAL_MACHINE set (as an administrator would)
     };
 
     int number = 0;  // 1, 2, 3, ... in file order
@@ -90,6 +91,10 @@ struct Step {
     Kind kind = Kind::wait;
     std::string action;  // the stimulus's key, e.g. "tap"
     std::string note;    // the step's own `note`, shown in the timeline
+    // false: after this step the program runs until all its threads wait,
+    // but time does not move on, so time-outs that the program has pending
+    // do not run out before the next step.
+    bool settle = true;
     nlohmann::ordered_json args;  // the stimulus's value as written
 
     // touch, tap, quick_touch_params
@@ -129,6 +134,8 @@ struct Step {
     std::optional<int64_t> tool_expect_exit;
     std::vector<std::string> tool_expect_output;  // each must occur in its output
     bool tool_read_only = false;  // only the driver's read requests, no registry write
+    // registry: the keys and values to set, as in [registry]
+    std::vector<RegistryKeyEntry> registry_keys;
 };
 
 struct Scenario {

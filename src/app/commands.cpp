@@ -10,6 +10,8 @@
 #include "inventory/registry_check.h"
 #include "inventory/touchscreen_list.h"
 #include "monitors/monitor_table.h"
+#include "settings/program_settings.h"
+#include "settings/trace.h"
 #include "touch/packets.h"
 #include "touch/workers.h"
 
@@ -25,7 +27,12 @@ void RebuildTouchscreenList() {
     if (gpTouchscreens != nullptr) gpTouchscreens->Enumerate();
 }
 
-void BroadcastUpdated(LPARAM lParam) { PostMessageA(HWND_BROADCAST, gmsgQuavelNotify, NOTIFY_UPDATED, lParam); }
+void BroadcastUpdated(LPARAM lParam) {
+    if (TraceOn())
+        TraceLine("broadcast", "message=Quavel4683 wparam=%lu lparam=%ld", static_cast<unsigned long>(NOTIFY_UPDATED),
+                  static_cast<long>(lParam));
+    PostMessageA(HWND_BROADCAST, gmsgQuavelNotify, NOTIFY_UPDATED, lParam);
+}
 
 // The sender may be any program: a monitor the table does not hold must not
 // reach the driver or the workers. The touchscreen identifier is not held to
@@ -51,6 +58,9 @@ void AssignMonitorCommand(LPARAM lParam) {
 }
 
 void RefreshListCommand(LPARAM lParam) {
+    // The program's own settings are read again, so that a change applies
+    // without a restart.
+    LoadProgramSettings();
     // Workers are not touched either way.
     if (static_cast<DWORD>(lParam) != REFRESH_KEEP_LIST) RebuildTouchscreenList();
     BroadcastUpdated(0);

@@ -4,6 +4,7 @@
 #include "app/commands.h"
 #include "hotplug/signals.h"
 #include "monitors/monitor_table.h"
+#include "settings/trace.h"
 
 bool HandleControlMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* plResult) {
     // The fixed message numbers first, the registered message after them.
@@ -11,6 +12,9 @@ bool HandleControlMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRES
     case WM_DISPLAYCHANGE:
         // The new colour depth and screen size in wParam and lParam are not
         // needed: the monitor table asks the system itself.
+        if (TraceOn())
+            TraceLine("display", "bpp=%lu width=%u height=%u", static_cast<unsigned long>(wParam),
+                      static_cast<unsigned>(LOWORD(lParam)), static_cast<unsigned>(HIWORD(lParam)));
         UpdateVxdDisplayInfo();
         *plResult = 0;
         return true;
@@ -26,6 +30,11 @@ bool HandleControlMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRES
         break;
     }
     // Until it is registered, gmsgPlexorCommand is 0, which is WM_NULL.
-    if (gmsgPlexorCommand != 0 && message == gmsgPlexorCommand) return OnPlexorCommand(wParam, lParam, plResult);
+    if (gmsgPlexorCommand != 0 && message == gmsgPlexorCommand) {
+        if (TraceOn())
+            TraceLine("command", "message=RykPlexor4683 wparam=%lu lparam=%lu", static_cast<unsigned long>(wParam),
+                      static_cast<unsigned long>(static_cast<DWORD>(lParam)));
+        return OnPlexorCommand(wParam, lParam, plResult);
+    }
     return false;
 }

@@ -18,7 +18,9 @@
 #include "driver/channel.h"
 #include "hotplug/signals.h"
 #include "inventory/touchscreen_list.h"
+#include "settings/program_settings.h"
 #include "settings/settings.h"
+#include "settings/trace.h"
 #include "touch/workers.h"
 
 namespace {
@@ -29,6 +31,18 @@ const char kClassName[] = "RykXyLdrAppClass";
 // Set by the first ShutdownApp of a run.
 BOOL bShutdownDone = FALSE;
 
+// The end of start-up, for the trace: the exit code and the step it names.
+int StartupEnds(int iExitCode) {
+    static const char* const kSteps[] = {"another instance runs",       "the driver cannot be opened",
+                                         "the driver has no touchscreen", "the add-monitor signal cannot be armed",
+                                         "the remove-devices signal cannot be armed",
+                                         "the window class cannot be registered", "\"Quavel4683\" cannot be registered",
+                                         "\"RykPlexor4683\" cannot be registered",
+                                         "the hidden window cannot be created"};
+    if (TraceOn()) TraceLine("startup", "exit=%d: %s", iExitCode, kSteps[iExitCode]);
+    return iExitCode;
+}
+
 // What a failure after the add-monitor signal was armed releases: that
 // signal, the remove-devices signal when it was armed, and the driver, in
 // the order of a normal shutdown. The driver must not be left signalling an
@@ -37,7 +51,7 @@ int FailAfterArming(int iExitCode) {
     DisarmAddMonSignal();
     DisarmRemoveSignal();
     CloseHandle(ghDriver);
-    return iExitCode;
+    return StartupEnds(iExitCode);
 }
 
 }  // namespace
@@ -45,13 +59,16 @@ int FailAfterArming(int iExitCode) {
 extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     bShutdownDone = FALSE;
 
+    // The program's own settings first, so that the trace sees start-up.
+    LoadProgramSettings();
+
     // One instance only. A creation that fails for another reason does not
     // stop us; shutdown then has no mutex to release.
     ghInstanceMutex = CreateMutexA(nullptr, TRUE, kMutexName);
-    if (GetLastError() == ERROR_ALREADY_EXISTS) return 0;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) return StartupEnds(0);
 
     OpenDriver();
-    if (ghDriver == INVALID_HANDLE_VALUE) return 1;
+    if (ghDriver == INVALID_HANDLE_VALUE) return StartupEnds(1);
 
     // A list that cannot be allocated is treated as a driver without
     // touchscreens.
@@ -59,7 +76,7 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     if (gpTouchscreens != nullptr) gpTouchscreens->Enumerate();
     if (gpTouchscreens == nullptr || !gpTouchscreens->MoveFirst()) {
         CloseHandle(ghDriver);
-        return 2;
+        return StartupEnds(2);
     }
 
     gnUnassignedAtStart = gpTouchscreens->GetUnassignedCount();
@@ -69,7 +86,7 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
         // arming started is ended, though, so that none outlives WinMain.
         EndWatchers();
         CloseHandle(ghDriver);
-        return 3;
+        return StartupEnds(3);
     }
 
     if (ArmRemoveSignal() != 0) return FailAfterArming(4);
@@ -114,6 +131,7 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     }
 
     SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
+    if (TraceOn()) TraceLine("startup", "window=%s: message loop", ghWnd.load() != nullptr ? "created" : "none");
 
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0)) {
@@ -121,6 +139,7 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
         DispatchMessageA(&msg);
     }
 
+    if (TraceOn()) TraceLine("shutdown", "exit=%d", static_cast<int>(msg.wParam));
     ShutdownApp();
     return static_cast<int>(msg.wParam);
 }

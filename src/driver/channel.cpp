@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "driver/protocol.h"
+#include "settings/trace.h"
 
 HANDLE ghDriver = 0;
 
@@ -17,7 +18,9 @@ typedef DWORD(WINAPI* OPENVXDHANDLE_PROC)(HANDLE hEvent);
 // size of its layout. The byte count the driver reports is not used.
 BOOL SendRequest(DWORD dwCode, void* pBuffer, DWORD cbBuffer) {
     DWORD cbReturned = 0;
-    return DeviceIoControl(ghDriver, dwCode, pBuffer, cbBuffer, pBuffer, cbBuffer, &cbReturned, nullptr);
+    const BOOL bOk = DeviceIoControl(ghDriver, dwCode, pBuffer, cbBuffer, pBuffer, cbBuffer, &cbReturned, nullptr);
+    TraceRequest(dwCode, pBuffer, bOk);
+    return bOk;
 }
 
 }  // namespace

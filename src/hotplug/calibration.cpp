@@ -8,6 +8,7 @@
 #include "inventory/touchscreen_list.h"
 #include "monitors/monitor_table.h"
 #include "platform/text.h"
+#include "settings/trace.h"
 
 HANDLE ghCalExitEvent = 0;
 
@@ -137,10 +138,14 @@ int StartCalibrationProcess(LPSTR pszCommandLine, PROCESS_INFORMATION* pInfo) {
     STARTUPINFOA si;
     std::memset(&si, 0, sizeof si);
     si.cb = kStartupInfoSize;
-    if (!CreateProcessA(NULL, pszCommandLine, NULL, NULL, FALSE, DETACHED_PROCESS, NULL, NULL, &si, pInfo)) return 0;
+    const BOOL bStarted =
+        CreateProcessA(NULL, pszCommandLine, NULL, NULL, FALSE, DETACHED_PROCESS, NULL, NULL, &si, pInfo);
+    if (TraceOn()) TraceLine("launch", "command_line=\"%s\" ok=%d", pszCommandLine, bStarted ? 1 : 0);
+    if (!bStarted) return 0;
     // The main thread waits here for up to ten seconds; only messages sent
     // to the window are handled meanwhile.
     if (WaitForCalibrationReady(pInfo->hProcess) != 0) {
+        if (TraceOn()) TraceLine("terminate", "exit_code=%u: not ready for input", CAL_NOT_READY_EXIT_CODE);
         TerminateProcess(pInfo->hProcess, CAL_NOT_READY_EXIT_CODE);
         CloseLaunchHandles(pInfo);
         return 0;

@@ -6,6 +6,7 @@
 #include "driver/channel.h"
 #include "driver/protocol.h"
 #include "hotplug/calibration.h"
+#include "settings/trace.h"
 #include "touch/workers.h"
 
 HANDLE ghAddMonDoneEvent = 0;
@@ -86,7 +87,9 @@ BOOL VxdEventRequest(DWORD dwCode, WORD wTouchscreen, DWORD hEventR0) {
     req.header.wTouchscreen = wTouchscreen;
     req.hEventR0 = hEventR0;
     DWORD cbReturned = 0;
-    return DeviceIoControl(ghDriver, dwCode, &req, sizeof req, &req, sizeof req, &cbReturned, NULL);
+    const BOOL bOk = DeviceIoControl(ghDriver, dwCode, &req, sizeof req, &req, sizeof req, &cbReturned, NULL);
+    TraceRequest(dwCode, &req, bOk);
+    return bOk;
 }
 
 BOOL MakeWatchersEndEvent() {
@@ -220,6 +223,7 @@ DWORD WINAPI AddMonWatcher(LPVOID pStartCount) {
             // The driver signalled an addition. Several signals between two
             // waits count as one.
             ++nAddMonEvents;
+            if (TraceOn()) TraceLine("signal", "event=RykAddMonEvent pending=%ld", static_cast<long>(nAddMonEvents));
             if (nAddMonEvents == 1) {
                 if (gbAddMonBusy.load() == 0)
                     PostAddMon();
@@ -264,6 +268,7 @@ DWORD WINAPI RemoveWatcher(LPVOID) {
             // The main thread walks and changes the list too (rescan,
             // reassignment, shutdown); its lock keeps the two apart. Nothing
             // is restarted here.
+            if (TraceOn()) TraceLine("signal", "event=RykRemoveDevicesEvent");
             WorkerListGuard guard(gpWorkers);
             StopAllWorkers();
         }

@@ -6,6 +6,7 @@
 #include "driver/channel.h"
 #include "driver/protocol.h"
 #include "inventory/touchscreen_list.h"
+#include "settings/trace.h"
 
 namespace {
 
@@ -102,7 +103,8 @@ void WriteDefaultAlignment() {
     DWORD cbReturned = 0;
     // Whether the driver answered or not, the buffer holds the values to
     // write: its own, or the ones sent.
-    DeviceIoControl(ghDriver, REQ_GET_ALIGNMENT, &req, sizeof req, &req, sizeof req, &cbReturned, nullptr);
+    TraceRequest(REQ_GET_ALIGNMENT, &req,
+                 DeviceIoControl(ghDriver, REQ_GET_ALIGNMENT, &req, sizeof req, &req, sizeof req, &cbReturned, nullptr));
 
     HKEY hKey = nullptr;
     if (!OpenTouchscreenKey(&hKey)) return;

@@ -1,4 +1,5 @@
 #include "inventory/touchscreen_list.h"
+#include "settings/trace.h"
 
 #include <cstring>
 #include <new>
@@ -72,7 +73,9 @@ int TouchscreenList::FetchNext() {
     rec.iMonitor = REQ_ENUM_MONITOR;
 
     DWORD cbReturned = 0;
-    if (DeviceIoControl(hDriver, REQ_GET_TOUCHSCREEN, &rec, sizeof rec, &rec, sizeof rec, &cbReturned, nullptr)) {
+    const BOOL bOk = DeviceIoControl(hDriver, REQ_GET_TOUCHSCREEN, &rec, sizeof rec, &rec, sizeof rec, &cbReturned, nullptr);
+    TraceRequest(REQ_GET_TOUCHSCREEN, &rec, bOk);
+    if (bOk) {
         // During enumeration "no monitor" is judged by the low 16 bits alone.
         if ((static_cast<DWORD>(rec.iMonitor) & 0xFFFF) == 0xFFFF) ++nUnassigned;
         return 1;
@@ -173,7 +176,9 @@ int TouchscreenList::AssignMonitor(LONG iMonitor, WORD wTouchscreen) {
         req.dwAssign = 1;
         DWORD cbReturned = 0;
         // A refusal changes nothing here: the record keeps its new number.
-        DeviceIoControl(hDriver, REQ_SET_MONITOR_NUMBER, &req, sizeof req, &req, sizeof req, &cbReturned, nullptr);
+        TraceRequest(REQ_SET_MONITOR_NUMBER, &req,
+                     DeviceIoControl(hDriver, REQ_SET_MONITOR_NUMBER, &req, sizeof req, &req, sizeof req, &cbReturned,
+                                     nullptr));
         bFound = 1;
         break;
     }

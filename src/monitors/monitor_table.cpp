@@ -9,6 +9,7 @@
 #include "inventory/touchscreen_list.h"
 #include "platform/text.h"
 #include "settings/settings.h"
+#include "settings/trace.h"
 
 MONITORINFO* gpMonitors = nullptr;
 MONITORINFO* gpPrevMonitors = nullptr;
@@ -286,7 +287,8 @@ void SendMonitorRect(LONG iMonitor, LONG iTouchscreen) {
     req.iRight = rc.right;
     DWORD cbReturned = 0;
     // A refusal changes nothing here; the bracket is closed all the same.
-    DeviceIoControl(ghDriver, REQ_SET_MONITOR_RECT, &req, sizeof req, &req, sizeof req, &cbReturned, nullptr);
+    TraceRequest(REQ_SET_MONITOR_RECT, &req,
+                 DeviceIoControl(ghDriver, REQ_SET_MONITOR_RECT, &req, sizeof req, &req, sizeof req, &cbReturned, nullptr));
 
     VxdChange(TRUE, wTouchscreen);
 }

@@ -474,6 +474,7 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 void WINAPI DebugBreak(void);
+void WINAPI OutputDebugStringA(LPCSTR lpOutputString);
 
 // ---------------------------------------------------------------- USER32
 ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass);

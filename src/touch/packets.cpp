@@ -4,11 +4,25 @@
 
 #include "app/app.h"
 #include "driver/channel.h"
+#include "settings/trace.h"
+#include "touch/hold_input.h"
 #include "touch/workers.h"
 
 std::atomic<LONG> gbRightButton{0};
 std::atomic<LONG> giLastX{0};
 std::atomic<LONG> giLastY{0};
+
+void MouseInput(DWORD dwFlags, DWORD dx, DWORD dy) {
+    if (TraceOn())
+        TraceLine("mouse", "flags=%lu dx=%ld dy=%ld", static_cast<unsigned long>(dwFlags), static_cast<long>(dx),
+                  static_cast<long>(dy));
+    mouse_event(dwFlags, dx, dy, 0, 0);
+}
+
+void MoveCursor(LONG x, LONG y) {
+    if (TraceOn()) TraceLine("cursor", "x=%ld y=%ld", static_cast<long>(x), static_cast<long>(y));
+    SetCursorPos(x, y);
+}
 
 namespace {
 
@@ -19,24 +33,22 @@ bool RightMode() { return gbRightButton.load() != 0; }
 DWORD UpState(bool bRight) { return bRight ? BUTTON_RIGHT_UP : BUTTON_LEFT_UP; }
 DWORD DownState(bool bRight) { return bRight ? BUTTON_RIGHT_DOWN : BUTTON_LEFT_DOWN; }
 
-void Mouse(DWORD dwFlags, DWORD dx, DWORD dy) { mouse_event(dwFlags, dx, dy, 0, 0); }
-
 // A relative move of one unit right and one down; it follows every button-up.
-void Nudge() { Mouse(MOUSEEVENTF_MOVE, 1, 1); }
+void Nudge() { MouseInput(MOUSEEVENTF_MOVE, 1, 1); }
 
-void ZeroMove() { Mouse(MOUSEEVENTF_MOVE, 0, 0); }
+void ZeroMove() { MouseInput(MOUSEEVENTF_MOVE, 0, 0); }
 
 // Down and up with a move each, then a nudge.
 void Click(bool bRight) {
-    Mouse(DownState(bRight), 0, 0);
-    Mouse(UpState(bRight), 0, 0);
+    MouseInput(DownState(bRight), 0, 0);
+    MouseInput(UpState(bRight), 0, 0);
     Nudge();
 }
 
-void Press(bool bRight) { Mouse(bRight ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN, 0, 0); }
+void Press(bool bRight) { MouseInput(bRight ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN, 0, 0); }
 
 void Release(bool bRight) {
-    Mouse(bRight ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP, 0, 0);
+    MouseInput(bRight ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP, 0, 0);
     Nudge();
 }
 
@@ -61,18 +73,18 @@ void FarTouch(const TouchPacket& packet, DWORD* pdwButtonState) {
         Release(HeldIsRight(*pdwButtonState));
         *pdwButtonState = UpState(HeldIsRight(*pdwButtonState));
     }
-    SetCursorPos(giLastX.load(), giLastY.load());
+    MoveCursor(giLastX.load(), giLastY.load());
     Click(RightMode());
-    SetCursorPos(packet.iX, packet.iY);
+    MoveCursor(packet.iX, packet.iY);
     *pdwButtonState = DownState(RightMode());
-    Mouse(*pdwButtonState, 0, 0);
+    MouseInput(*pdwButtonState, 0, 0);
     Nudge();
 }
 
 }  // namespace
 
 void TranslatePacket(const TouchPacket* pPacket, DWORD* pdwButtonState) {
-    SetCursorPos(pPacket->iX, pPacket->iY);
+    MoveCursor(pPacket->iX, pPacket->iY);
     const DWORD dwKind = pPacket->dwFlags & PKT_KIND;
     const bool bRelease = (pPacket->dwFlags & PKT_RELEASE) != 0;
     const bool bRight = RightMode();
@@ -107,7 +119,8 @@ DWORD WINAPI TouchPacketThread(LPVOID pParam) {
     TouchPacket packet;
     std::memset(&packet, 0, sizeof packet);
 
-    while (WaitForWorkerEvent(hStopEvent, hXyEvent)) {
+    HoldState hold;  // press-and-hold of this worker's touch (touch/hold_input.h)
+    while (WaitForPacketOrHold(hStopEvent, hXyEvent, &hold)) {
         // One packet per wake-up; the driver signals again while more wait.
         EnterCriticalSection(&gcsDriver);
         packet.header.wTag2 = REQ_TAG;
@@ -116,12 +129,14 @@ DWORD WINAPI TouchPacketThread(LPVOID pParam) {
         const BOOL bRead =
             DeviceIoControl(ghDriver, REQ_GET_TOUCH, &packet, sizeof packet, &packet, sizeof packet, &cbReturned, nullptr);
         LeaveCriticalSection(&gcsDriver);
+        TraceRequest(REQ_GET_TOUCH, &packet, bRead);
         if (!bRead) continue;  // the packet is lost
 
         if ((packet.dwFlags & PKT_QUICKTOUCH) == 0) {
-            TranslatePacket(&packet, &dwButtonState);
+            TranslateHeldPacket(&packet, &dwButtonState, &hold);
             continue;
         }
+        HoldBeforeOtherReport(&dwButtonState, &hold);
 
         // A quick-touch report: its code is the kind byte without the
         // quick-touch bit, and TranslatePacket sees that code as the kind.

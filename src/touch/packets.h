@@ -24,6 +24,11 @@ inline constexpr DWORD BUTTON_LEFT_DOWN = MOUSEEVENTF_MOVE | MOUSEEVENTF_LEFTDOW
 inline constexpr DWORD BUTTON_RIGHT_UP = MOUSEEVENTF_MOVE | MOUSEEVENTF_RIGHTUP;      // 17
 inline constexpr DWORD BUTTON_RIGHT_DOWN = MOUSEEVENTF_MOVE | MOUSEEVENTF_RIGHTDOWN;  // 9
 
+// The two ways the program makes mouse input, each traced when the live
+// trace is on: mouse_event(dwFlags, dx, dy, 0, 0) and SetCursorPos(x, y).
+void MouseInput(DWORD dwFlags, DWORD dx, DWORD dy);
+void MoveCursor(LONG x, LONG y);
+
 // Turns one packet into mouse input: the cursor to the packet's point, then,
 // by report kind (the low byte of dwFlags) and PKT_RELEASE,
 //   kind 0:              a click

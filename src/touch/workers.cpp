@@ -10,6 +10,7 @@
 #include "inventory/touchscreen_list.h"
 #include "monitors/monitor_table.h"
 #include "platform/text.h"
+#include "settings/trace.h"
 #include "touch/packets.h"
 
 namespace {
@@ -45,7 +46,9 @@ BOOL SendEventRequest(DWORD dwCode, LONG iTouchscreen, DWORD dwEventR0) {
     req.header.wTouchscreen = static_cast<WORD>(iTouchscreen);
     req.hEventR0 = dwEventR0;
     DWORD cbReturned = 0;
-    return DeviceIoControl(ghDriver, dwCode, &req, sizeof req, &req, sizeof req, &cbReturned, nullptr);
+    const BOOL bOk = DeviceIoControl(ghDriver, dwCode, &req, sizeof req, &req, sizeof req, &cbReturned, nullptr);
+    TraceRequest(dwCode, &req, bOk);
+    return bOk;
 }
 
 void CloseIfOpen(HANDLE* phHandle) {
@@ -294,7 +297,10 @@ DWORD WINAPI QuickTouchThread(LPVOID pParam) {
         req.header.wTag2 = REQ_TAG;
         req.header.wTouchscreen = wTouchscreen;
         DWORD cbReturned = 0;
-        if (DeviceIoControl(ghDriver, REQ_GET_QUICKTOUCH, &req, sizeof req, &req, sizeof req, &cbReturned, nullptr)) {
+        const BOOL bOk =
+            DeviceIoControl(ghDriver, REQ_GET_QUICKTOUCH, &req, sizeof req, &req, sizeof req, &cbReturned, nullptr);
+        TraceRequest(REQ_GET_QUICKTOUCH, &req, bOk);
+        if (bOk) {
             pNode->iQuickTouchDx.store(req.iQuickTouchDx);
             pNode->iQuickTouchDy.store(req.iQuickTouchDy);
         }

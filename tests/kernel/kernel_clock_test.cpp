@@ -2,6 +2,8 @@
 // behaviour that makes whole-program runs deterministic.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "kernel.h"
 #include "machine.h"
 
@@ -54,6 +56,60 @@ TEST(Clock, TimeStandsStillWhileAThreadRuns) {
     EXPECT_EQ(a.woke_at, 0u);
     CloseHandle(t);
     CloseHandle(ev);
+}
+
+// A waiter that records, at its time-out, whether the harness had already
+// woken from its own wait of the same length.
+struct TieWaiter {
+    HANDLE event;
+    DWORD ms;
+    std::atomic<bool>* harness_back;
+    bool harness_was_back = true;
+};
+
+DWORD WINAPI TieWaiterRoutine(LPVOID p) {
+    auto* t = static_cast<TieWaiter*>(p);
+    WaitForSingleObject(t->event, t->ms);
+    t->harness_was_back = t->harness_back->load();
+    return 0;
+}
+
+TEST(Clock, AProgramTimeOutRunsBeforeTheHarnessWaitOfTheSameMoment) {
+    sim::Machine m;
+    HANDLE ev = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    std::atomic<bool> back{false};
+    TieWaiter w{ev, 300, &back};
+    HANDLE t = CreateThread(nullptr, 512, TieWaiterRoutine, &w, 0, nullptr);
+    m.quiesce();
+    m.advance_ms(300);
+    back = true;
+    m.settle();
+    EXPECT_FALSE(w.harness_was_back);
+    CloseHandle(t);
+    CloseHandle(ev);
+}
+
+TEST(Clock, QuiesceLetsThreadsRunButNotTime) {
+    sim::Machine m;
+    HANDLE ev = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    HANDLE go = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    Timed a{ev, 100};
+    Timed b{go, 50};
+    HANDLE ta = CreateThread(nullptr, 512, TimedWaiter, &a, 0, nullptr);
+    HANDLE tb = CreateThread(nullptr, 512, TimedWaiter, &b, 0, nullptr);
+    SetEvent(go);  // b runs to its end; a stays in its timed wait
+    m.quiesce();
+    EXPECT_EQ(WaitForSingleObject(tb, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(b.result, WAIT_OBJECT_0);
+    EXPECT_EQ(m.now_us(), 0u);
+    EXPECT_EQ(WaitForSingleObject(ta, 0), WAIT_TIMEOUT);
+    m.settle();
+    EXPECT_EQ(a.result, WAIT_TIMEOUT);
+    EXPECT_EQ(a.woke_at, 100u);
+    CloseHandle(ta);
+    CloseHandle(tb);
+    CloseHandle(ev);
+    CloseHandle(go);
 }
 
 TEST(Clock, AdvanceStopsAtItsTarget) {

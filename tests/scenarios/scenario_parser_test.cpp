@@ -116,7 +116,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "step[1].command.lparam", "4294967295"},
         BadCase{"CloseFalse", "[[step]]\nclose = false\n", 2, 1, "step[1].close", "only be true"},
         BadCase{"DisplayWithoutMonitors", "[[step]]\ndisplay = { }\n", 2, 0, "step[1].display", "needs `monitors`"},
-        BadCase{"StepsWrittenAsTable", "[step]\nwait_ms = 1\n", 1, 0, "step", "[[step]]"}),
+        BadCase{"StepsWrittenAsTable", "[step]\nwait_ms = 1\n", 1, 0, "step", "[[step]]"},
+        BadCase{"SettleNotBool", "[[step]]\nwait_ms = 1\nsettle = 0\n", 3, 0, "step[1].settle", ""},
+        BadCase{"RegistryStepBadValue", "[[step]]\nregistry = { 'SOFTWARE\\RykXyLdr' = { Trace = 1.5 } }\n", 2, 0,
+                "step[1].registry.'SOFTWARE\\RykXyLdr'.Trace", "REG_DWORD"}),
     [](const testing::TestParamInfo<BadCase>& i) { return std::string(i.param.name); });
 
 TEST(ScenarioFile, MissingFileIsNamed) {
@@ -284,6 +287,22 @@ wait_ms = 250
     ASSERT_EQ(sc.steps[5].monitors.size(), 1u);
     EXPECT_EQ(sc.steps[5].monitors[0].rc.right, 1024);
     EXPECT_EQ(sc.steps[6].wait_ms, 250u);
+}
+
+TEST(ScenarioFile, SettleAndRegistrySteps) {
+    const Scenario sc = parse_scenario(
+        "[[step]]\nwait_ms = 5\nsettle = false\n"
+        "[[step]]\nregistry = { 'SOFTWARE\\RykXyLdr' = { HoldTimeMs = 500, Trace = 1 } }\n",
+        kFile);
+    ASSERT_EQ(sc.steps.size(), 2u);
+    EXPECT_FALSE(sc.steps[0].settle);
+    EXPECT_TRUE(sc.steps[1].settle);
+    EXPECT_EQ(sc.steps[1].kind, runner::Step::Kind::registry);
+    ASSERT_EQ(sc.steps[1].registry_keys.size(), 1u);
+    EXPECT_EQ(sc.steps[1].registry_keys[0].path, "SOFTWARE\\RykXyLdr");
+    ASSERT_EQ(sc.steps[1].registry_keys[0].values.size(), 2u);
+    EXPECT_EQ(sc.steps[1].registry_keys[0].values[0].name, "HoldTimeMs");
+    EXPECT_EQ(sc.steps[1].registry_keys[0].values[0].dword, 500u);
 }
 
 TEST(ScenarioFile, EmptyFileIsTheDefaultMachine) {

@@ -8,7 +8,9 @@
 #include "inventory/touchscreen_list.h"
 #include "hotplug/calibration.h"
 #include "monitors/monitor_table.h"
+#include "settings/program_settings.h"
 #include "settings/settings.h"
+#include "settings/trace.h"
 #include "touch/packets.h"
 #include "touch/workers.h"
 
@@ -46,6 +48,9 @@ void ResetProgramGlobals() {
     gpServiceKey = nullptr;
     giNumberOfMonitors = 0;
     gnMonitorsAtStart = 0;
+    gbTrace = 0;
+    gdwHoldTimeMs = 0;
+    gdwHoldRadius = HOLD_RADIUS_DEFAULT;
 }
 
 sim::Machine& MachineTest::Boot(sim::Config config, const std::vector<TouchscreenConfig>& screens) {
