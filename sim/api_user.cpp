@@ -20,6 +20,7 @@ bool is_int_resource(LPCSTR p) { return (reinterpret_cast<uintptr_t>(p) >> 16) =
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass) {
     Call c;
+    if (c.fails("RegisterClassA", ERROR_NOT_ENOUGH_MEMORY)) return 0;
     if (!lpWndClass || !lpWndClass->lpszClassName || is_int_resource(lpWndClass->lpszClassName) ||
         !lpWndClass->lpfnWndProc) {
         c.error(ERROR_INVALID_PARAMETER);
@@ -50,6 +51,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
         Call c;
         if (!lpClassName || is_int_resource(lpClassName)) sim::not_simulated("CreateWindowExA with a class atom");
         if (hWndParent) sim::not_simulated("CreateWindowExA of a child or owned window");
+        if (c.fails("CreateWindowExA", ERROR_NOT_ENOUGH_MEMORY)) return nullptr;
         auto& classes = c.t->proc->classes;
         auto it = classes.find(lower(lpClassName));
         if (it == classes.end()) {
@@ -206,6 +208,7 @@ LRESULT WINAPI DispatchMessageA(const MSG* lpMsg) {
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     Machine& m = Machine::current();
     Call c;
+    if (c.fails("PostMessageA", ERROR_NOT_ENOUGH_QUOTA)) return FALSE;
     if (hWnd == HWND_BROADCAST) {
         sim::Fields f = sim::Fields::object();
         f["message"] = c.k.message_name_locked(Msg);
@@ -238,6 +241,7 @@ void WINAPI PostQuitMessage(int nExitCode) {
 
 UINT WINAPI RegisterWindowMessageA(LPCSTR lpString) {
     Call c;
+    if (c.fails("RegisterWindowMessageA", ERROR_NOT_ENOUGH_MEMORY)) return 0;
     if (!lpString || !*lpString) {
         c.error(ERROR_INVALID_PARAMETER);
         return 0;

@@ -600,4 +600,17 @@ const ProgramSpec* Kernel::find_program_locked(const std::string& path) const {
     return it == programs_.end() ? nullptr : it->second.get();
 }
 
+// ------------------------------------------------------------------ failures on cue
+
+bool Kernel::fail_locked(ThreadCtx* t, const char* api) {
+    if (t->harness) return false;
+    if (!fail_process_.empty() && (t->proc == nullptr || t->proc->name != fail_process_)) return false;
+    const uint64_t n = ++call_counts_[api];
+    for (const FailRule& r : fail_rules_) {
+        if (r.function != api) continue;
+        if (n == r.call || (r.onward && n > r.call)) return true;
+    }
+    return false;
+}
+
 }  // namespace sim

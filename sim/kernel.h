@@ -210,6 +210,16 @@ public:
     // Ends every thread the machine started and waits for them.
     void shutdown();
 
+    // ---- Win32 failures on cue (Machine::fail_call)
+    struct FailRule {
+        std::string function;
+        uint64_t call = 0;  // from 1
+        bool onward = false;
+    };
+    // Counts a call of `api` by `t` when `t` is one of the threads whose
+    // calls are counted, and says whether this call is to fail.
+    bool fail_locked(ThreadCtx* t, const char* api);
+
     // ---- state
     Machine& machine_;
     std::atomic<uint64_t> now_{0};
@@ -241,6 +251,9 @@ public:
     bool hold_boxes_ = false;
     Process* default_process_ = nullptr;  // threads that attach themselves
     bool shutting_down_ = false;
+    std::vector<FailRule> fail_rules_;
+    std::map<std::string, uint64_t> call_counts_;
+    std::string fail_process_;  // empty: every thread but the harness's
 };
 
 }  // namespace sim

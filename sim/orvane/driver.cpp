@@ -192,8 +192,12 @@ void Driver::error_locked(Call& c, std::string detail) {
 
 bool Driver::refused_locked(uint32_t code, int32_t touchscreen) {
     for (auto it = rules_.begin(); it != rules_.end(); ++it) {
-        if (it->code != code) continue;
         const Refusal& r = it->r;
+        if (r.position > 0) {
+            if (seq_ == r.position || (r.onward && seq_ > r.position)) return true;
+            continue;
+        }
+        if (it->code != code) continue;
         if (r.index >= 0 && (code != REQ_GET_TOUCHSCREEN || touchscreen != r.index)) continue;
         if (r.touchscreen >= 0 && touchscreen != r.touchscreen) continue;
         if (r.always) return true;

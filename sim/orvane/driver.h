@@ -88,12 +88,16 @@ struct ProtocolError {
 // `index` matches REQ_GET_TOUCHSCREEN with that enumeration index only (no
 // other code), `touchscreen` matches requests whose wTouchscreen is that
 // identifier. A rule with no filter, `always` false and `times` 0 does
-// nothing.
+// nothing. A rule with a `position` (from 1) refuses the request the driver
+// handles in that position, whatever its code, and with `onward` every later
+// one too; its other fields are then not looked at.
 struct Refusal {
     bool always = false;
     int times = 0;
     int index = -1;
     int touchscreen = -1;
+    uint64_t position = 0;
+    bool onward = false;
 };
 
 struct MonitorRect {

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "desktop.h"
 #include "scenario.h"
 #include "trace.h"
 
@@ -31,6 +33,14 @@ struct RunResult {
     DWORD exit_code = 0;
     std::vector<std::string> protocol_errors;
     std::vector<std::string> misuse;
+    // The machine as the run left it: mouse buttons still down, the events
+    // the driver still holds from the program ("add-monitor",
+    // "remove-devices", "packet N", "quick-touch N"), the driver requests
+    // handled and the program's failure-capable Win32 calls by function.
+    sim::MouseButtons buttons;
+    std::vector<std::string> driver_events;
+    uint64_t driver_requests = 0;
+    std::map<std::string, uint64_t> calls;
 };
 
 // Runs the scenario. Only one machine exists at a time, so this must not be
