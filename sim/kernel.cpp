@@ -613,4 +613,18 @@ bool Kernel::fail_locked(ThreadCtx* t, const char* api) {
     return false;
 }
 
+bool Kernel::allocation_fails() {
+    if (tls.generation != generation_ || tls.thread == nullptr || tls.thread->harness) return false;
+    ThreadCtx* t = tls.thread;
+    std::lock_guard<std::mutex> lk(mu);
+    if (!fail_locked(t, "new(nothrow)")) return false;
+    Fields f = Fields::object();
+    f["function"] = "new(nothrow)";
+    f["call"] = call_counts_["new(nothrow)"];
+    f["error"] = 0;
+    f["thread"] = t->id;
+    machine_.trace().add("fail", f);
+    return true;
+}
+
 }  // namespace sim

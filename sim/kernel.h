@@ -219,6 +219,11 @@ public:
     // Counts a call of `api` by `t` when `t` is one of the threads whose
     // calls are counted, and says whether this call is to fail.
     bool fail_locked(ThreadCtx* t, const char* api);
+    // The same for an allocation through operator new(std::nothrow) by the
+    // calling thread ("new(nothrow)"), which may run outside any Win32 call:
+    // false at once for a thread that is not a machine thread or is the
+    // harness's. Takes the lock.
+    bool allocation_fails();
 
     // ---- state
     Machine& machine_;

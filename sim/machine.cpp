@@ -176,12 +176,13 @@ const std::vector<std::string>& Machine::failable_functions() {
     // Object, thread, window and process creation, registration of classes
     // and messages, the registry, posting, the device and priorities: what
     // the program calls that Windows may refuse for want of memory, quota or
-    // rights.
+    // rights; and memory, which the program allocates only through
+    // operator new(std::nothrow).
     static const std::vector<std::string> names = {
         "CreateMutexA",     "CreateEventA",     "OpenEventA",       "CreateThread",   "CreateFileA",
         "RegisterClassA",   "CreateWindowExA",  "RegisterWindowMessageA", "PostMessageA", "CreateProcessA",
         "RegOpenKeyExA",    "RegCreateKeyExA",  "RegQueryValueExA", "RegSetValueExA", "RegDeleteValueA",
-        "SetThreadPriority", "SetPriorityClass"};
+        "SetThreadPriority", "SetPriorityClass", "new(nothrow)"};
     return names;
 }
 

@@ -6,11 +6,11 @@
 // A first run of the scenario counts the driver requests it makes and the
 // program's failure-capable Win32 calls by function. Then:
 //   refusal  for each request position P: one run with the request in
-//            position P refused ("request P"), and one with it and every
-//            later request refused ("request P onward");
+//            position P refused ("request-P"), and one with it and every
+//            later request refused ("request-P-onward");
 //   win32    for each such function F and each of its calls N: one run with
-//            that call failed ("F N"), and one with it and every later call
-//            of F failed ("F N onward").
+//            that call failed ("F-N"), and one with it and every later call
+//            of F failed ("F-N-onward"; not for F's last call).
 // Every run must end on its own or at the WM_CLOSE after the last step
 // (nothing stuck in simulated time, nothing hanging in real time), with no
 // misuse of the API (which includes a thread left running at the end), no
@@ -23,10 +23,12 @@
 // is one failed case, and the program's globals start fresh.
 //
 // FILE lists the cases expected to fail for now, one a line:
-//   SCENARIO KIND CASE-PATTERN  # reason
-// (CASE-PATTERN a shell pattern, e.g. "CreateWindowExA *"). Expected
-// failures are reported and counted apart; one that holds is reported as
-// such, so the list can be emptied.
+//   SCENARIO KIND CASE-PATTERN [FAULT-TEXT]  # reason
+// CASE-PATTERN is a shell pattern ("CreateWindowExA-*"); FAULT-TEXT, when
+// given, must occur in every fault the case shows, so that an entry covers
+// only the fault it names. Expected failures are counted apart; an entry
+// that no case needed any more is reported, so that the list can be
+// emptied.
 //
 // Exit status: 0 when every case held or failed as expected, 1 otherwise,
 // 2 for a bad command line or scenario.
@@ -195,7 +197,7 @@ struct Case {
 };
 
 struct Expected {
-    std::string scenario, kind, pattern, reason;
+    std::string scenario, kind, pattern, fault, reason;
     bool seen_fail = false;
 };
 
@@ -215,11 +217,11 @@ std::vector<Expected> read_expected(const std::string& path) {
         }
         std::istringstream s(line);
         Expected e;
-        if (!(s >> e.scenario >> e.kind)) continue;
-        std::getline(s, e.pattern);
-        const auto a = e.pattern.find_first_not_of(" \t");
-        const auto b = e.pattern.find_last_not_of(" \t");
-        e.pattern = a == std::string::npos ? "*" : e.pattern.substr(a, b - a + 1);
+        if (!(s >> e.scenario >> e.kind >> e.pattern)) continue;
+        std::getline(s, e.fault);
+        const auto a = e.fault.find_first_not_of(" \t");
+        const auto b = e.fault.find_last_not_of(" \t");
+        e.fault = a == std::string::npos ? "" : e.fault.substr(a, b - a + 1);
         e.reason = reason;
         out.push_back(e);
     }
@@ -286,7 +288,7 @@ int main(int argc, char** argv) {
             const auto n = first["requests"].get<uint64_t>();
             for (uint64_t p = 1; p <= n; ++p)
                 for (bool onward : {false, true}) {
-                    Case c{"request " + std::to_string(p) + (onward ? " onward" : ""), base};
+                    Case c{"request-" + std::to_string(p) + (onward ? "-onward" : ""), base};
                     runner::RefusalRule r;
                     r.request = "any";
                     r.rule.position = p;
@@ -300,7 +302,7 @@ int main(int argc, char** argv) {
                     for (bool onward : {false, true}) {
                         // The last call failed "onward" is that call failed.
                         if (onward && n == count.get<uint64_t>()) continue;
-                        Case c{function + " " + std::to_string(n) + (onward ? " onward" : ""), base};
+                        Case c{function + "-" + std::to_string(n) + (onward ? "-onward" : ""), base};
                         c.sc.failures.push_back({function, n, onward});
                         cases.push_back(std::move(c));
                     }
@@ -311,8 +313,12 @@ int main(int argc, char** argv) {
             const auto faults = check(play_in_child(c.sc, timeout_s));
             ++run;
             Expected* ex = nullptr;
-            for (auto& e : expected)
-                if (e.scenario == name && e.kind == kind && fnmatch(e.pattern.c_str(), c.id.c_str(), 0) == 0) ex = &e;
+            for (auto& e : expected) {
+                if (e.scenario != name || e.kind != kind || fnmatch(e.pattern.c_str(), c.id.c_str(), 0) != 0) continue;
+                bool covers = !faults.empty();
+                for (const auto& f : faults) covers = covers && f.find(e.fault) != std::string::npos;
+                if (covers) ex = &e;
+            }
             if (faults.empty()) {
                 ++held;
                 if (verbose) std::cout << name << " " << c.id << ": held\n";
