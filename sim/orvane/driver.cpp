@@ -162,6 +162,7 @@ bool Driver::ioctl(uint32_t thread_id, uint32_t code, void* in, uint32_t in_size
 
     std::function<void(const Request&)> on_request;
     std::function<void(const ProtocolError&)> on_error;
+    std::function<void(uint32_t, void*, uint32_t)> reply_filter;
     {
         Guard g(mu_);
         c.rec.seq = ++seq_;
@@ -173,7 +174,9 @@ bool Driver::ioctl(uint32_t thread_id, uint32_t code, void* in, uint32_t in_size
         for (const ProtocolError& e : c.errs) errors_.push_back(e);
         on_request = on_request_;
         on_error = on_error_;
+        reply_filter = reply_filter_;
     }
+    if (reply_filter && c.ok && c.reply && out != nullptr) reply_filter(code, out, c.size);
 
     for (uint32_t h : c.signals) host_.set_event(h);
     if (touch_read) touch_reads_.fetch_sub(1);
@@ -607,6 +610,11 @@ bool Driver::signal_remove_devices() {
 void Driver::refuse(uint32_t code, Refusal r) {
     Guard g(mu_);
     rules_.push_back({code, r});
+}
+
+void Driver::set_reply_filter(std::function<void(uint32_t, void*, uint32_t)> filter) {
+    Guard g(mu_);
+    reply_filter_ = std::move(filter);
 }
 
 void Driver::clear_refusals() {

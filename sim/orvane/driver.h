@@ -143,6 +143,12 @@ public:
     bool signal_add_monitor();
     bool signal_remove_devices();
 
+    // Replaces what a successful request returns, for hostile-driver tests:
+    // called on the program thread, outside the driver's lock, after the
+    // answer is in the output buffer and before DeviceIoControl returns; it
+    // may rewrite those `size` bytes. Empty: none.
+    void set_reply_filter(std::function<void(uint32_t code, void* out, uint32_t size)> filter);
+
     // Refusals: rules add up; clear_refusals() drops them all.
     void refuse(uint32_t code, Refusal r);
     void clear_refusals();
@@ -213,6 +219,7 @@ private:
     uint64_t seq_ = 0;
     std::function<void(const Request&)> on_request_;
     std::function<void(const ProtocolError&)> on_error_;
+    std::function<void(uint32_t, void*, uint32_t)> reply_filter_;
     std::atomic<int> touch_reads_{0};  // REQ_GET_TOUCH calls inside the driver
 };
 
