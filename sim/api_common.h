@@ -26,6 +26,29 @@ struct Call {
     Kernel::ThreadCtx* t;
     Call() : k(K()), lk(k.mu), t(k.self_locked()) { k.check_kill_locked(t); }
     void error(DWORD e) { t->last_error = e; }
+    // A call of `api` that can fail on Windows: true when the machine is to
+    // fail it now (Machine::fail_call), with `e` as the thread's last error
+    // and a `fail` event in the trace. The caller then returns its failure
+    // value.
+    bool fails(const char* api, DWORD e, bool set_last_error = true) {
+        if (!k.fail_locked(t, api)) return false;
+        if (set_last_error) error(e);
+        Fields f = Fields::object();
+        f["function"] = api;
+        f["call"] = k.call_counts_[api];
+        f["error"] = e;
+        f["thread"] = t->id;
+        k.machine().trace().add("fail", f);
+        return true;
+    }
 };
+
+// The same for a function that does not hold a call's lock itself. The
+// registry's functions return their error instead of setting it
+// (set_last_error false).
+inline bool fails_on_cue(const char* api, DWORD e, bool set_last_error = true) {
+    Call c;
+    return c.fails(api, e, set_last_error);
+}
 
 }  // namespace sim::api

@@ -17,13 +17,13 @@ namespace {
 
 HANDLE create_object(Kernel::Kind kind, const char* name, bool manual, bool initial_or_owner, const char* api) {
     Call c;
+    if (c.fails(api, ERROR_NOT_ENOUGH_MEMORY)) return nullptr;
     bool existed = false, wrong = false;
     auto obj = c.k.create_named_locked(kind, name, &existed, &wrong);
     if (wrong) {
         c.error(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    (void)api;
     if (!existed) {
         obj->manual = manual;
         if (kind == Kernel::Kind::Event) obj->signalled = initial_or_owner;
@@ -54,6 +54,7 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bIniti
 
 HANDLE WINAPI OpenEventA(DWORD, BOOL, LPCSTR lpName) {
     Call c;
+    if (c.fails("OpenEventA", ERROR_NOT_ENOUGH_MEMORY)) return nullptr;
     if (!lpName) {
         c.error(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -188,6 +189,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T dwStackSize, LPTHREAD_S
                            LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId) {
     if (dwCreationFlags & CREATE_SUSPENDED) sim::not_simulated("CreateThread with CREATE_SUSPENDED");
     Call c;
+    if (c.fails("CreateThread", ERROR_NOT_ENOUGH_MEMORY)) return nullptr;
     if (!lpStartAddress) {
         c.error(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -221,6 +223,7 @@ BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
 
 BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority) {
     Call c;
+    if (c.fails("SetThreadPriority", ERROR_ACCESS_DENIED)) return FALSE;
     auto obj = c.k.lookup_locked(hThread, "SetThreadPriority");
     if (!obj || obj->kind != Kernel::Kind::Thread) {
         c.error(ERROR_INVALID_HANDLE);
@@ -411,6 +414,7 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
     if (lpApplicationName) f["application"] = lpApplicationName;
     f["flags"] = dwCreationFlags;
     Call c;
+    if (c.fails("CreateProcessA", ERROR_NOT_ENOUGH_MEMORY)) return FALSE;
     if (!lpStartupInfo || !lpProcessInformation) {
         c.error(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -499,6 +503,7 @@ DWORD WINAPI GetCurrentProcessId(void) {
 
 BOOL WINAPI SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass) {
     Call c;
+    if (c.fails("SetPriorityClass", ERROR_ACCESS_DENIED)) return FALSE;
     auto obj = c.k.lookup_locked(hProcess, "SetPriorityClass");
     if (!obj || obj->kind != Kernel::Kind::Process) {
         c.error(ERROR_INVALID_HANDLE);
@@ -553,6 +558,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
                           DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
     std::string name = lpFileName ? lpFileName : "";
     if (name.rfind("\\\\.\\", 0) != 0) sim::not_simulated("CreateFileA on a file (" + name + ")");
+    if (sim::api::fails_on_cue("CreateFileA", ERROR_NOT_ENOUGH_MEMORY)) return INVALID_HANDLE_VALUE;
     Machine& m = Machine::current();
     bool present = m.config().driver && lower(name.substr(4)) == "orvane.vxd";
     sim::Fields f = sim::Fields::object();

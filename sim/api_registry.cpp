@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "api_common.h"
 #include "machine.h"
 #include "registry.h"
 
@@ -86,6 +87,7 @@ void trace_write(const std::string& path, const char* name, DWORD type, const BY
 }  // namespace
 
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDesired, PHKEY phkResult) {
+    if (sim::api::fails_on_cue("RegOpenKeyExA", ERROR_ACCESS_DENIED, false)) return ERROR_ACCESS_DENIED;
     return checked("RegOpenKeyExA", hKey,
                    Machine::current().registry().reg_open(hKey, lpSubKey, samDesired, phkResult));
 }
@@ -93,6 +95,7 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*/, REGSA
 LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPSTR /*lpClass*/, DWORD /*dwOptions*/,
                             REGSAM samDesired, LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, PHKEY phkResult,
                             LPDWORD lpdwDisposition) {
+    if (sim::api::fails_on_cue("RegCreateKeyExA", ERROR_ACCESS_DENIED, false)) return ERROR_ACCESS_DENIED;
     return checked("RegCreateKeyExA", hKey,
                    Machine::current().registry().reg_create(hKey, lpSubKey, samDesired, phkResult, lpdwDisposition));
 }
@@ -100,12 +103,14 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPST
 LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                              LPDWORD lpcbData) {
     if (lpReserved != nullptr) return ERROR_INVALID_PARAMETER;
+    if (sim::api::fails_on_cue("RegQueryValueExA", ERROR_OUTOFMEMORY, false)) return ERROR_OUTOFMEMORY;
     return checked("RegQueryValueExA", hKey,
                    Machine::current().registry().reg_query(hKey, lpValueName, lpType, lpData, lpcbData));
 }
 
 LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DWORD dwType, const BYTE* lpData,
                            DWORD cbData) {
+    if (sim::api::fails_on_cue("RegSetValueExA", ERROR_ACCESS_DENIED, false)) return ERROR_ACCESS_DENIED;
     std::string path;
     LONG r = Machine::current().registry().reg_set(hKey, lpValueName, dwType, lpData, cbData, &path);
     if (r == ERROR_SUCCESS) trace_write(path, lpValueName, dwType, lpData, cbData);
@@ -113,6 +118,7 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DW
 }
 
 LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+    if (sim::api::fails_on_cue("RegDeleteValueA", ERROR_ACCESS_DENIED, false)) return ERROR_ACCESS_DENIED;
     return checked("RegDeleteValueA", hKey, Machine::current().registry().reg_delete_value(hKey, lpValueName));
 }
 

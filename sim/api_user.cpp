@@ -46,6 +46,7 @@ void deliver_sent(Call& c) {
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass) {
     Call c;
+    if (c.fails("RegisterClassA", ERROR_NOT_ENOUGH_MEMORY)) return 0;
     if (!lpWndClass || !lpWndClass->lpszClassName || is_int_resource(lpWndClass->lpszClassName) ||
         !lpWndClass->lpfnWndProc) {
         c.error(ERROR_INVALID_PARAMETER);
@@ -80,6 +81,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
         }
         if (!lpClassName || is_int_resource(lpClassName)) sim::not_simulated("CreateWindowExA with a class atom");
         if (hWndParent) sim::not_simulated("CreateWindowExA of a child or owned window");
+        if (c.fails("CreateWindowExA", ERROR_NOT_ENOUGH_MEMORY)) return nullptr;
         auto& classes = c.t->proc->classes;
         auto it = classes.find(lower(lpClassName));
         if (it == classes.end()) {
@@ -279,6 +281,7 @@ LRESULT WINAPI DispatchMessageA(const MSG* lpMsg) {
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     Machine& m = Machine::current();
     Call c;
+    if (c.fails("PostMessageA", ERROR_NOT_ENOUGH_QUOTA)) return FALSE;
     if (hWnd == HWND_BROADCAST) {
         sim::Fields f = sim::Fields::object();
         f["message"] = c.k.message_name_locked(Msg);
@@ -333,6 +336,7 @@ void WINAPI PostQuitMessage(int nExitCode) {
 
 UINT WINAPI RegisterWindowMessageA(LPCSTR lpString) {
     Call c;
+    if (c.fails("RegisterWindowMessageA", ERROR_NOT_ENOUGH_MEMORY)) return 0;
     if (!lpString || !*lpString) {
         c.error(ERROR_INVALID_PARAMETER);
         return 0;

@@ -793,4 +793,31 @@ const ProgramSpec* Kernel::find_program_locked(const std::string& path) const {
     return it == programs_.end() ? nullptr : it->second.get();
 }
 
+// ------------------------------------------------------------------ failures on cue
+
+bool Kernel::fail_locked(ThreadCtx* t, const char* api) {
+    if (t->harness) return false;
+    if (!fail_process_.empty() && (t->proc == nullptr || t->proc->name != fail_process_)) return false;
+    const uint64_t n = ++call_counts_[api];
+    for (const FailRule& r : fail_rules_) {
+        if (r.function != api) continue;
+        if (n == r.call || (r.onward && n > r.call)) return true;
+    }
+    return false;
+}
+
+bool Kernel::allocation_fails() {
+    if (tls.generation != generation_ || tls.thread == nullptr || tls.thread->harness) return false;
+    ThreadCtx* t = tls.thread;
+    std::lock_guard<std::mutex> lk(mu);
+    if (!fail_locked(t, "new(nothrow)")) return false;
+    Fields f = Fields::object();
+    f["function"] = "new(nothrow)";
+    f["call"] = call_counts_["new(nothrow)"];
+    f["error"] = 0;
+    f["thread"] = t->id;
+    machine_.trace().add("fail", f);
+    return true;
+}
+
 }  // namespace sim

@@ -283,6 +283,21 @@ public:
     // Ends every thread the machine started and waits for them.
     void shutdown();
 
+    // ---- Win32 failures on cue (Machine::fail_call)
+    struct FailRule {
+        std::string function;
+        uint64_t call = 0;  // from 1
+        bool onward = false;
+    };
+    // Counts a call of `api` by `t` when `t` is one of the threads whose
+    // calls are counted, and says whether this call is to fail.
+    bool fail_locked(ThreadCtx* t, const char* api);
+    // The same for an allocation through operator new(std::nothrow) by the
+    // calling thread ("new(nothrow)"), which may run outside any Win32 call:
+    // false at once for a thread that is not a machine thread or is the
+    // harness's. Takes the lock.
+    bool allocation_fails();
+
     // ---- state
     Machine& machine_;
     std::atomic<uint64_t> now_{0};
@@ -315,6 +330,9 @@ public:
     bool hold_boxes_ = false;
     Process* default_process_ = nullptr;  // threads that attach themselves
     bool shutting_down_ = false;
+    std::vector<FailRule> fail_rules_;
+    std::map<std::string, uint64_t> call_counts_;
+    std::string fail_process_;  // empty: every thread but the harness's
 };
 
 }  // namespace sim

@@ -1,7 +1,9 @@
 #include "machine.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
 
 #include "desktop.h"
 #include "kernel.h"
@@ -155,6 +157,43 @@ void Machine::report_misuse(const std::string& detail) {
     Fields f = Fields::object();
     f["detail"] = detail;
     trace_.add("misuse", f);
+}
+
+void Machine::fail_call(const std::string& function, uint64_t call, bool onward) {
+    const auto& known = failable_functions();
+    if (std::find(known.begin(), known.end(), function) == known.end())
+        throw std::invalid_argument("fail_call: " + function + " cannot be failed on cue");
+    std::lock_guard<std::mutex> lk(kernel_->mu);
+    kernel_->fail_rules_.push_back({function, call, onward});
+}
+
+void Machine::set_failing_process(const std::string& process) {
+    std::lock_guard<std::mutex> lk(kernel_->mu);
+    kernel_->fail_process_ = process;
+}
+
+void Machine::clear_failures() {
+    std::lock_guard<std::mutex> lk(kernel_->mu);
+    kernel_->fail_rules_.clear();
+}
+
+std::map<std::string, uint64_t> Machine::call_counts() const {
+    std::lock_guard<std::mutex> lk(kernel_->mu);
+    return kernel_->call_counts_;
+}
+
+const std::vector<std::string>& Machine::failable_functions() {
+    // Object, thread, window and process creation, registration of classes
+    // and messages, the registry, posting, the device and priorities: what
+    // the program calls that Windows may refuse for want of memory, quota or
+    // rights; and memory, which the program allocates only through
+    // operator new(std::nothrow).
+    static const std::vector<std::string> names = {
+        "CreateMutexA",     "CreateEventA",     "OpenEventA",       "CreateThread",   "CreateFileA",
+        "RegisterClassA",   "CreateWindowExA",  "RegisterWindowMessageA", "PostMessageA", "CreateProcessA",
+        "RegOpenKeyExA",    "RegCreateKeyExA",  "RegQueryValueExA", "RegSetValueExA", "RegDeleteValueA",
+        "SetThreadPriority", "SetPriorityClass", "new(nothrow)"};
+    return names;
 }
 
 std::vector<std::string> Machine::protocol_errors() const {

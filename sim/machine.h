@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -146,6 +147,21 @@ public:
     void report_misuse(const std::string& detail);
     // Protocol errors found by the driver.
     std::vector<std::string> protocol_errors() const;
+
+    // Win32 failures on cue. Each call of a function that can fail on
+    // Windows (failable_functions()) made by a thread of a process named
+    // `process` (set_failing_process; empty, the default: any thread but the
+    // harness's) is counted per function. The `call`-th call (from 1) of
+    // `function` then fails as Windows fails it (its failure value and
+    // error code), and with `onward` every later call too; the trace gets a
+    // `fail` event. Rules add up.
+    void fail_call(const std::string& function, uint64_t call, bool onward = false);
+    void set_failing_process(const std::string& process);
+    void clear_failures();
+    // Calls counted so far, by function.
+    std::map<std::string, uint64_t> call_counts() const;
+    // The functions fail_call knows, in a fixed order.
+    static const std::vector<std::string>& failable_functions();
 
 private:
     Config config_;

@@ -162,6 +162,7 @@ bool Driver::ioctl(uint32_t thread_id, uint32_t code, void* in, uint32_t in_size
 
     std::function<void(const Request&)> on_request;
     std::function<void(const ProtocolError&)> on_error;
+    std::function<void(uint32_t, void*, uint32_t)> reply_filter;
     {
         Guard g(mu_);
         c.rec.seq = ++seq_;
@@ -173,7 +174,9 @@ bool Driver::ioctl(uint32_t thread_id, uint32_t code, void* in, uint32_t in_size
         for (const ProtocolError& e : c.errs) errors_.push_back(e);
         on_request = on_request_;
         on_error = on_error_;
+        reply_filter = reply_filter_;
     }
+    if (reply_filter && c.ok && c.reply && out != nullptr) reply_filter(code, out, c.size);
 
     for (uint32_t h : c.signals) host_.set_event(h);
     if (touch_read) touch_reads_.fetch_sub(1);
@@ -192,8 +195,12 @@ void Driver::error_locked(Call& c, std::string detail) {
 
 bool Driver::refused_locked(uint32_t code, int32_t touchscreen) {
     for (auto it = rules_.begin(); it != rules_.end(); ++it) {
-        if (it->code != code) continue;
         const Refusal& r = it->r;
+        if (r.position > 0) {
+            if (seq_ == r.position || (r.onward && seq_ > r.position)) return true;
+            continue;
+        }
+        if (it->code != code) continue;
         if (r.index >= 0 && (code != REQ_GET_TOUCHSCREEN || touchscreen != r.index)) continue;
         if (r.touchscreen >= 0 && touchscreen != r.touchscreen) continue;
         if (r.always) return true;
@@ -355,6 +362,10 @@ void Driver::answer_locked(Call& c) {
     check_brackets_locked(c);
 
     const bool refused = refused_locked(c.code, c.ts);
+    if (refused && c.code == REQ_CLEAR_EVENT) {
+        const uint32_t named = c.handle != 0 ? c.handle : known ? screens_[c.ts].xy_event : 0;
+        if (named != 0) withdrawal_refused_.push_back(named);
+    }
     if (refused) {
         if (c.code == REQ_GET_TOUCH && known) {  // the packet it would have returned is lost
             Screen& s = screens_[c.ts];
@@ -617,6 +628,11 @@ void Driver::refuse(uint32_t code, Refusal r) {
     rules_.push_back({code, r});
 }
 
+void Driver::set_reply_filter(std::function<void(uint32_t, void*, uint32_t)> filter) {
+    Guard g(mu_);
+    reply_filter_ = std::move(filter);
+}
+
 void Driver::clear_refusals() {
     Guard g(mu_);
     rules_.clear();
@@ -707,6 +723,8 @@ std::vector<ProtocolError> Driver::process_ended(const std::string& process,
             // The protocol has no request that withdraws a quick-touch event:
             // a program cannot be faulted for leaving one.
             if (text.rfind("quick-touch event", 0) == 0) continue;
+            if (std::find(withdrawal_refused_.begin(), withdrawal_refused_.end(), h) != withdrawal_refused_.end())
+                continue;
             errs.push_back({seq_, 0, "process " + process + " ended while the driver still holds its " + text});
         }
         for (const auto& e : errs) errors_.push_back(e);

@@ -88,12 +88,16 @@ struct ProtocolError {
 // `index` matches REQ_GET_TOUCHSCREEN with that enumeration index only (no
 // other code), `touchscreen` matches requests whose wTouchscreen is that
 // identifier. A rule with no filter, `always` false and `times` 0 does
-// nothing.
+// nothing. A rule with a `position` (from 1) refuses the request the driver
+// handles in that position, whatever its code, and with `onward` every later
+// one too; its other fields are then not looked at.
 struct Refusal {
     bool always = false;
     int times = 0;
     int index = -1;
     int touchscreen = -1;
+    uint64_t position = 0;
+    bool onward = false;
 };
 
 struct MonitorRect {
@@ -139,6 +143,12 @@ public:
     bool signal_add_monitor();
     bool signal_remove_devices();
 
+    // Replaces what a successful request returns, for hostile-driver tests:
+    // called on the program thread, outside the driver's lock, after the
+    // answer is in the output buffer and before DeviceIoControl returns; it
+    // may rewrite those `size` bytes. Empty: none.
+    void set_reply_filter(std::function<void(uint32_t code, void* out, uint32_t size)> filter);
+
     // Refusals: rules add up; clear_refusals() drops them all.
     void refuse(uint32_t code, Refusal r);
     void clear_refusals();
@@ -147,7 +157,9 @@ public:
     // ended (`process` names it). Every one of them the driver still holds
     // as a registered event is a protocol error: the driver would signal an
     // event of a process that no longer exists. Quick-touch events are left
-    // out: no request of the protocol withdraws one. The driver keeps
+    // out: no request of the protocol withdraws one. So is an event whose
+    // withdrawal (REQ_CLEAR_EVENT) the driver itself refused: the process
+    // did what it could. The driver keeps
     // holding them all, as the real one would. Returns the errors recorded.
     std::vector<ProtocolError> process_ended(const std::string& process, const std::vector<uint32_t>& ring0_handles);
     // Every event the driver holds, described ("add-monitor event 0x...",
@@ -216,12 +228,14 @@ private:
     uint32_t addmon_event_ = 0;
     uint32_t remove_event_ = 0;
     std::vector<Rule> rules_;
+    std::vector<uint32_t> withdrawal_refused_;  // events a refused REQ_CLEAR_EVENT named
     std::map<uint32_t, Bracket> brackets_;  // by thread
     std::vector<Request> log_;
     std::vector<ProtocolError> errors_;
     uint64_t seq_ = 0;
     std::function<void(const Request&)> on_request_;
     std::function<void(const ProtocolError&)> on_error_;
+    std::function<void(uint32_t, void*, uint32_t)> reply_filter_;
     std::atomic<int> touch_reads_{0};  // REQ_GET_TOUCH calls inside the driver
 };
 

@@ -248,6 +248,8 @@ RunResult play(const Scenario& sc, const ProgramMain& program, const Tools& tool
     for (const auto& ts : sc.touchscreens) m.driver().add_touchscreen(ts);
     if (sc.calibration) m.install_program(calibration_program_path(sc.config.system_directory), *sc.calibration);
     for (const auto& r : sc.refusals) m.driver().refuse(r.code, r.rule);
+    m.set_failing_process(kProcessName);
+    for (const auto& f : sc.failures) m.fail_call(f.function, f.call, f.onward);
 
     const DWORD pid = m.start_process(kProcessName, program);
     m.settle();
@@ -288,6 +290,17 @@ RunResult play(const Scenario& sc, const ProgramMain& program, const Tools& tool
         if (!result.buttons_held.empty()) f["buttons_held"] = result.buttons_held;
     }
     m.trace().add("exit", f);
+
+    result.buttons = m.desktop().buttons();
+    sim::orvane::Driver& d = m.driver();
+    if (d.add_monitor_event() != 0) result.driver_events.push_back("add-monitor");
+    if (d.remove_devices_event() != 0) result.driver_events.push_back("remove-devices");
+    for (int i = 0; i < d.touchscreen_count(); ++i) {
+        if (d.xy_event(i) != 0) result.driver_events.push_back("packet " + std::to_string(i));
+        if (d.quick_touch_event(i) != 0) result.driver_events.push_back("quick-touch " + std::to_string(i));
+    }
+    result.driver_requests = d.requests().size();
+    result.calls = m.call_counts();
 
     result.events = m.trace().events();
     result.protocol_errors = m.protocol_errors();

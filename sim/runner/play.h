@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "desktop.h"
 #include "scenario.h"
 #include "trace.h"
 
@@ -42,6 +43,14 @@ struct RunResult {
     std::vector<std::string> buttons_held;
     // Expectations of `tool` steps that failed, one sentence each.
     std::vector<std::string> tool_failures;
+    // The machine as the run left it: mouse buttons still down, the events
+    // the driver still holds from the program ("add-monitor",
+    // "remove-devices", "packet N", "quick-touch N"), the driver requests
+    // handled and the program's failure-capable Win32 calls by function.
+    sim::MouseButtons buttons;
+    std::vector<std::string> driver_events;
+    uint64_t driver_requests = 0;
+    std::map<std::string, uint64_t> calls;
 };
 
 // Runs the scenario. Only one machine exists at a time, so this must not be

@@ -151,6 +151,9 @@ std::string event_text(const sim::TraceEvent& e) {
         if (!text.empty() && text.back() == '\n') text.pop_back();
         return "debug output \"" + text + "\"  (thread " + str_field(f, "thread") + ")";
     }
+    if (e.ev == "fail")
+        return "failed on cue: " + str_field(f, "function") + " call " + str_field(f, "call") + ", error " +
+               str_field(f, "error") + "  (thread " + std::to_string(int_field(f, "thread")) + ")";
     if (e.ev == "step") {
         std::string t = "== step " + str_field(f, "n") + " (line " + str_field(f, "line") + "): " + str_field(f, "text");
         if (f.contains("x") && f.contains("y") && f.contains("args") && f["args"].is_object() && f["args"].contains("at"))

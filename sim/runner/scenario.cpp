@@ -22,6 +22,9 @@
 //                  never), console (bool).
 //   [[refuse]]     refusal rules in force before the program starts; the same
 //                  fields as the `refuse` step.
+//   [[fail]]       Win32 calls of the program that fail: function (one of
+//                  sim::Machine::failable_functions()), call (the N-th call
+//                  of it, from 1; default 1), onward (every later call too).
 //   [[step]]       exactly one stimulus each, and an optional `note`:
 //     touch = { screen, x, y | at = [u, v], kind, release, quick, far }
 //         one packet; kind is the report kind (0..255), `release` adds
@@ -42,6 +45,9 @@
 //         posted by another program to the program's window
 //     refuse = { request = "REQ_...", times = N | always = true,
 //                index = N (REQ_GET_TOUCHSCREEN only), touchscreen = N }
+//     refuse = { position = N, onward = true }
+//         the request the driver handles in position N (from 1), whatever
+//         it is, and with `onward` every later one.
 //     clear_refusals = true
 //     wait_ms = N
 //     close = true                          WM_CLOSE to the program's window
@@ -325,6 +331,16 @@ const DWORD kRequests[] = {REQ_SET_XY_EVENT,       REQ_GET_TOUCH,        REQ_SET
 
 RefusalRule read_refusal(TableReader& r) {
     RefusalRule s;
+    if (auto position = r.integer("position", 1, kInt32Max)) {
+        // The request in that position, whatever it is: no other field but
+        // `onward` and, optionally, `request = "any"`.
+        s.rule.position = static_cast<uint64_t>(*position);
+        s.rule.onward = r.boolean("onward").value_or(false);
+        s.request = r.string("request").value_or("any");
+        if (s.request != "any") r.fail("request", "a refusal by `position` takes no request name (or \"any\")");
+        return s;
+    }
+    if (r.has("onward")) r.fail("onward", "`onward` goes with `position`");
     s.request = r.required_string("request");
     bool found = false;
     std::string names;
@@ -721,6 +737,24 @@ Scenario parse_scenario(const std::string& text, const std::string& file) {
             r.finish();
         }
     }
+    if (const toml::array* a = top_array(top, "fail")) {
+        const auto& known = sim::Machine::failable_functions();
+        for (size_t i = 0; i < a->size(); ++i) {
+            const std::string path = "fail[" + std::to_string(i) + "]";
+            TableReader r(element_table(*a->get(i), path, file), path, file);
+            FailRule f;
+            f.function = r.required_string("function");
+            if (std::find(known.begin(), known.end(), f.function) == known.end()) {
+                std::string names;
+                for (const auto& n : known) names += (names.empty() ? "" : ", ") + n;
+                r.fail("function", "cannot fail \"" + f.function + "\" on cue (one of " + names + ")");
+            }
+            f.call = static_cast<uint64_t>(r.integer("call", 1, kInt32Max).value_or(1));
+            f.onward = r.boolean("onward").value_or(false);
+            r.finish();
+            sc.failures.push_back(f);
+        }
+    }
     int touchscreens = static_cast<int>(sc.touchscreens.size());
     if (const toml::array* a = top_array(top, "step")) {
         for (size_t i = 0; i < a->size(); ++i) {
@@ -776,6 +810,8 @@ std::string rect_text(const RECT& r) {
 }  // namespace
 
 std::string describe(const RefusalRule& r) {
+    if (r.rule.position > 0)
+        return "refuse request " + std::to_string(r.rule.position) + (r.rule.onward ? " and every later one" : "");
     std::string t = "refuse " + r.request;
     if (r.rule.index >= 0) t += " for index " + std::to_string(r.rule.index);
     if (r.rule.touchscreen >= 0) t += " for touchscreen " + std::to_string(r.rule.touchscreen);

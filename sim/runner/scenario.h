@@ -65,6 +65,14 @@ struct RefusalRule {
     sim::orvane::Refusal rule;
 };
 
+// A Win32 call of the program that fails on cue: the `call`-th call (from
+// 1) of `function`, and with `onward` every later one.
+struct FailRule {
+    std::string function;
+    uint64_t call = 1;
+    bool onward = false;
+};
+
 struct Step {
     enum class Kind {
         touch,               // one packet
@@ -145,6 +153,7 @@ struct Scenario {
     std::vector<sim::orvane::TouchscreenConfig> touchscreens;
     std::optional<sim::ProgramSpec> calibration;  // installed as <system_directory>\Quavel.exe
     std::vector<RefusalRule> refusals;            // in force before the program starts
+    std::vector<FailRule> failures;               // Win32 calls of the program that fail
     std::vector<Step> steps;
 };
 

@@ -48,6 +48,8 @@ struct Case {
     std::vector<Step> steps;
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 class HoldTable : public ::testing::TestWithParam<Case> {};
 
 TEST_P(HoldTable, ActionsAndWaits) {
