@@ -95,6 +95,7 @@ public:
         SIZE_T stack_size = 0;
         DWORD last_error = 0;
         std::string label;
+        uint64_t wakeups = 0;  // waits that blocked and were then satisfied or timed out
     };
 
     struct ClassInfo {
@@ -241,6 +242,10 @@ public:
     bool hold_boxes_ = false;
     Process* default_process_ = nullptr;  // threads that attach themselves
     bool shutting_down_ = false;
+    // For measurements: called under the lock each time a machine thread is
+    // about to block in a wait (the bench time-stamps the program's first
+    // wait for messages with it). Set it before the threads it is for start.
+    std::function<void(const ThreadCtx&)> on_block;
 };
 
 }  // namespace sim

@@ -139,6 +139,12 @@ public:
     bool signal_add_monitor();
     bool signal_remove_devices();
 
+    // Whether each REQ_GET_TOUCH gives up the rest of its time slice inside
+    // the driver, so that a second, unserialised read can catch up with it
+    // and be caught. On by default; the benchmarks turn it off, as it is a
+    // check of the tests and no work of a driver.
+    void set_read_yield(bool on) { read_yield_.store(on); }
+
     // Refusals: rules add up; clear_refusals() drops them all.
     void refuse(uint32_t code, Refusal r);
     void clear_refusals();
@@ -210,6 +216,7 @@ private:
     std::function<void(const Request&)> on_request_;
     std::function<void(const ProtocolError&)> on_error_;
     std::atomic<int> touch_reads_{0};  // REQ_GET_TOUCH calls inside the driver
+    std::atomic<bool> read_yield_{true};
 };
 
 }  // namespace sim::orvane
