@@ -148,8 +148,8 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    const bench::Durations d = quick ? bench::Durations{0.4, 1, 0.4, 0.5, 20, 3}
-                                     : bench::Durations{2.0, 3, 2.0, 10.0, 1000, 21};
+    const bench::Durations d = quick ? bench::Durations{0.4, 1, 0.4, 1, 0.5, 20, 3}
+                                     : bench::Durations{2.0, 3, 1.5, 2, 10.0, 1000, 21};
     json report;
     report["quick"] = quick;
     report["settings"] = "packet runs on machines without the driver's read yield and request records (quiet_machine)";
@@ -188,7 +188,7 @@ int main(int argc, char** argv) {
     json rates = json::array();
     std::vector<std::pair<bench::StreamResult, bench::StreamResult>> by_rate;
     for (double rate : {200.0, 500.0, 1000.0, 2000.0, 0.0}) {
-        auto pf = bench::measure_streams_both(33, rate, d.rate_s, 1);
+        auto pf = bench::measure_streams_both(33, rate, d.rate_s, d.rate_turns);
         by_rate.push_back(pf);
         json e;
         e["program"] = bench::to_json(pf.first);

@@ -116,10 +116,12 @@ void feed(sim::Machine& m, const char* process, int screens, double rate_hz, dou
                 if (idle(s)) send(s);
                 continue;
             }
-            while (due[s] <= now) {
+            if (due[s] <= now) {
+                // Periods that passed while the feeder itself was late are
+                // one chance to send, not several.
+                due[s] += ((now - due[s]) / period + 1) * period;
                 if (idle(s)) send(s);
                 else ++rec.streams[s]->skipped;
-                due[s] += period;
             }
             next = std::min(next, due[s]);
         }

@@ -13,7 +13,8 @@ namespace bench {
 struct Durations {
     double latency_s;       // per turn, per side, per touchscreen count
     int latency_turns;      // program and floor take turns this often
-    double rate_s;          // per offered rate, per side
+    double rate_s;          // per offered rate, per side, per turn
+    int rate_turns;
     double idle_s;          // wall-clock seconds of the idle measurement
     int cycles;             // add/remove cycles and reassignment cycles
     int startups;           // start-ups per side
@@ -26,6 +27,7 @@ struct StreamResult {
     uint64_t sent = 0;
     uint64_t delivered = 0;  // in the measuring window
     uint64_t skipped = 0;    // not offered: the touchscreen's previous packet was still on its way
+                             // when its next one was due
     uint64_t stray = 0;      // mouse input that no packet explains
     double window_s = 0;
     double delivered_per_s = 0;

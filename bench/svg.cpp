@@ -50,7 +50,8 @@ void panel(std::ostringstream& o, double x0, double y0, double w, double h, cons
     }
     const double dlo = std::floor(std::log10(lo));
     const double dhi = std::max(dlo + 1, std::ceil(std::log10(hi)));
-    auto ys = [&](double v) { return y0 + h - (std::log10(std::max(v, lo)) - dlo) / (dhi - dlo) * h; };
+    const double bottom = std::pow(10.0, dlo);
+    auto ys = [&](double v) { return y0 + h - (std::log10(std::max(v, bottom)) - dlo) / (dhi - dlo) * h; };
     const double step = w / static_cast<double>(categories.size());
     auto xs = [&](size_t i) { return x0 + step * (static_cast<double>(i) + 0.5); };
 
