@@ -197,16 +197,24 @@ int main(int argc, char** argv) {
     }
     report["rate"] = rates;
     {
-        const auto& sat = by_rate.back();
-        Row r{"saturation @33 touchscreens", "packets/s", sat.first.delivered_per_s, sat.second.delivered_per_s};
-        r.goal = ">= 0.9 x floor";
-        r.met = r.ratio() >= 0.9 ? 1 : 0;
-        rows.push_back(r);
-        rows.push_back({"latency p99 at saturation", "us", sat.first.p99_us, sat.second.p99_us});
-        rows.push_back({"CPU time per packet at saturation", "us", sat.first.cpu_us_per_packet,
-                        sat.second.cpu_us_per_packet});
-        rows.push_back({"wake-ups per packet at saturation", "", sat.first.wakeups_per_packet,
-                        sat.second.wakeups_per_packet});
+        // The most each side delivered at any offered rate: flat out, the
+        // feeder's own pace on a loaded machine can be the limit.
+        auto best = [&](bool program) {
+            size_t b = 0;
+            for (size_t i = 0; i < by_rate.size(); ++i) {
+                const auto& x = program ? by_rate[i].first : by_rate[i].second;
+                const auto& y = program ? by_rate[b].first : by_rate[b].second;
+                if (x.delivered_per_s > y.delivered_per_s) b = i;
+            }
+            return program ? by_rate[b].first : by_rate[b].second;
+        };
+        const bench::StreamResult sp = best(true), sf = best(false);
+        rows.push_back({"saturation @33 touchscreens (most delivered)", "packets/s", sp.delivered_per_s,
+                        sf.delivered_per_s, ">= 0.9 x floor",
+                        sp.delivered_per_s >= 0.9 * sf.delivered_per_s ? 1 : 0});
+        rows.push_back({"latency p99 at saturation", "us", sp.p99_us, sf.p99_us});
+        rows.push_back({"CPU time per packet at saturation", "us", sp.cpu_us_per_packet, sf.cpu_us_per_packet});
+        rows.push_back({"wake-ups per packet at saturation", "", sp.wakeups_per_packet, sf.wakeups_per_packet});
         const auto& lat33 = latencies.back();
         rows.push_back({"CPU time per packet @33 touchscreens, 200 Hz", "us", lat33.first.cpu_us_per_packet,
                         lat33.second.cpu_us_per_packet});
