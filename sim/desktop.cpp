@@ -141,6 +141,12 @@ void Desktop::mouse_input(DWORD flags, LONG dx, LONG dy) {
     if (flags & MOUSEEVENTF_RIGHTUP) buttons_.right = false;
     if (flags & MOUSEEVENTF_MIDDLEDOWN) buttons_.middle = true;
     if (flags & MOUSEEVENTF_MIDDLEUP) buttons_.middle = false;
+    if (mouse_observer_) mouse_observer_(flags, dx, dy);
+}
+
+void Desktop::set_mouse_observer(std::function<void(DWORD flags, LONG dx, LONG dy)> observer) {
+    std::lock_guard<std::mutex> lock(mu_);
+    mouse_observer_ = std::move(observer);
 }
 
 HMONITOR Desktop::monitor_handle(size_t index) { return reinterpret_cast<HMONITOR>(kFirstMonitor + index); }

@@ -56,6 +56,11 @@ public:
     void set_before_enumeration(std::function<void()> hook);
     // Removes and returns the hook (empty when none is set).
     std::function<void()> take_before_enumeration();
+    // Called on the calling thread by every mouse_input, under the desktop's
+    // lock, right after the input is recorded (for measurements: the bench
+    // time-stamps mouse input with it). Set it while no thread makes mouse
+    // input; an empty function removes it.
+    void set_mouse_observer(std::function<void(DWORD flags, LONG dx, LONG dy)> observer);
 
     // ------------------------------------------------------------ what the Win32 functions do
     // GetSystemMetrics for the indexes the machine knows; nothing for others.
@@ -82,6 +87,7 @@ private:
     POINT cursor_{0, 0};
     MouseButtons buttons_;
     std::function<void()> before_enumeration_;
+    std::function<void(DWORD, LONG, LONG)> mouse_observer_;
 };
 
 // USER32 EnumDisplayMonitors and GetMonitorInfoA of the simulated machine.

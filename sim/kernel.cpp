@@ -385,8 +385,10 @@ DWORD Kernel::block_locked(std::unique_lock<std::mutex>& lk, ThreadCtx* t, Waite
     for (auto& o : w.objs) o->waiters.push_back(&w);
     t->blocked = true;
     --running_;
+    if (on_block) on_block(*t);
     running_dropped_locked();
     t->cv.wait(lk, [&] { return w.done || t->kill; });
+    if (w.done) ++t->wakeups;
     if (!w.done) {
         for (auto& o : w.objs) {
             auto& ws = o->waiters;

@@ -104,6 +104,7 @@ public:
         SIZE_T stack_size = 0;
         DWORD last_error = 0;
         std::string label;
+        uint64_t wakeups = 0;  // waits that blocked and were then satisfied or timed out
     };
 
     struct ClassInfo {
@@ -333,6 +334,10 @@ public:
     std::vector<FailRule> fail_rules_;
     std::map<std::string, uint64_t> call_counts_;
     std::string fail_process_;  // empty: every thread but the harness's
+    // For measurements: called under the lock each time a machine thread is
+    // about to block in a wait (the bench time-stamps the program's first
+    // wait for messages with it). Set it before the threads it is for start.
+    std::function<void(const ThreadCtx&)> on_block;
 };
 
 }  // namespace sim

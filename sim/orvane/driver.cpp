@@ -157,7 +157,8 @@ bool Driver::ioctl(uint32_t thread_id, uint32_t code, void* in, uint32_t in_size
     const bool touch_read = code == REQ_GET_TOUCH;
     if (touch_read) {
         c.concurrent_read = touch_reads_.fetch_add(1) > 0;
-        yield_thread();  // let a second, unserialised read catch up with this one
+        // Let a second, unserialised read catch up with this one.
+        if (read_yield_.load(std::memory_order_relaxed)) yield_thread();
     }
 
     std::function<void(const Request&)> on_request;

@@ -148,6 +148,11 @@ public:
     // answer is in the output buffer and before DeviceIoControl returns; it
     // may rewrite those `size` bytes. Empty: none.
     void set_reply_filter(std::function<void(uint32_t code, void* out, uint32_t size)> filter);
+    // Whether each REQ_GET_TOUCH gives up the rest of its time slice inside
+    // the driver, so that a second, unserialised read can catch up with it
+    // and be caught. On by default; the benchmarks turn it off, as it is a
+    // check of the tests and no work of a driver.
+    void set_read_yield(bool on) { read_yield_.store(on); }
 
     // Refusals: rules add up; clear_refusals() drops them all.
     void refuse(uint32_t code, Refusal r);
@@ -237,6 +242,7 @@ private:
     std::function<void(const ProtocolError&)> on_error_;
     std::function<void(uint32_t, void*, uint32_t)> reply_filter_;
     std::atomic<int> touch_reads_{0};  // REQ_GET_TOUCH calls inside the driver
+    std::atomic<bool> read_yield_{true};
 };
 
 }  // namespace sim::orvane

@@ -1,0 +1,317 @@
+#include "harness.h"
+
+#include <pthread.h>
+#include <time.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "app/app.h"
+#include "desktop.h"
+#include "driver/channel.h"
+#include "driver/protocol.h"
+#include "hotplug/calibration.h"
+#include "hotplug/signals.h"
+#include "inventory/touchscreen_list.h"
+#include "kernel.h"
+#include "monitors/monitor_table.h"
+#include "orvane/driver.h"
+#include "registry.h"
+#include "settings/settings.h"
+#include "touch/packets.h"
+#include "touch/workers.h"
+
+namespace bench {
+
+namespace {
+
+std::string serial(int i) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "TS-%04d", i);
+    return buf;
+}
+
+// ------------------------------------------------------------ streams
+
+thread_local int tls_stream = -2;  // -2: not looked up yet
+std::mutex g_streams_mu;
+std::map<std::thread::id, int> g_stream_threads;
+
+// ------------------------------------------------------------ the floor program
+
+struct FloorShared {
+    HANDLE device = nullptr;
+    HANDLE stop = nullptr;
+    int touchscreens = 0;
+};
+FloorShared g_floor;
+
+DWORD WINAPI FloorThread(LPVOID param) {
+    const int i = static_cast<int>(reinterpret_cast<intptr_t>(param));
+    const HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (i < g_floor.touchscreens) {
+        tls_stream = i;
+        DWORD r0 = 0;
+        ToRing0Handle(event, &r0);
+        EventRequest req;
+        std::memset(&req, 0, sizeof req);
+        req.header.wTag2 = REQ_TAG;
+        req.header.wTouchscreen = static_cast<WORD>(i);
+        req.hEventR0 = r0;
+        DWORD returned = 0;
+        DeviceIoControl(g_floor.device, REQ_SET_XY_EVENT, &req, sizeof req, &req, sizeof req, &returned, nullptr);
+    }
+    int32_t x = 0, y = 0;
+    touch_point(i, &x, &y);
+    const HANDLE wait[2] = {g_floor.stop, event};
+    while (WaitForMultipleObjects(2, wait, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        SetCursorPos(x, y);
+        mouse_event(MOUSEEVENTF_MOVE, 0, 0, 0, 0);
+    }
+    CloseHandle(event);
+    return 0;
+}
+
+LRESULT CALLBACK FloorWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+int FloorMain(int threads) {
+    const HANDLE mutex = CreateMutexA(nullptr, TRUE, "RykBenchFloorMutex");
+    g_floor.device = CreateFileA("\\\\.\\Orvane.vxd", 0, 0, nullptr, 0,
+                                 FILE_FLAG_DELETE_ON_CLOSE | FILE_ATTRIBUTE_NORMAL, nullptr);
+    g_floor.stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+
+    WNDCLASSA wc;
+    std::memset(&wc, 0, sizeof wc);
+    wc.lpfnWndProc = FloorWndProc;
+    wc.lpszClassName = "RykBenchFloorClass";
+    RegisterClassA(&wc);
+    CreateWindowExA(0, wc.lpszClassName, "", WS_OVERLAPPEDWINDOW, 0, 0, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
+                    nullptr, nullptr, nullptr);
+
+    std::vector<HANDLE> handles;
+    for (int i = 0; i < threads; ++i) {
+        DWORD id = 0;
+        handles.push_back(
+            CreateThread(nullptr, WORKER_STACK_SIZE, FloorThread, reinterpret_cast<LPVOID>(intptr_t{i}), 0, &id));
+    }
+
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0)) DispatchMessageA(&msg);
+
+    SetEvent(g_floor.stop);
+    for (HANDLE h : handles) {
+        WaitForSingleObject(h, INFINITE);
+        CloseHandle(h);
+    }
+    CloseHandle(g_floor.stop);
+    CloseHandle(g_floor.device);
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    return 0;
+}
+
+void close_window(sim::Machine& m, DWORD pid, const char* cls) {
+    if (m.process_ended(pid)) return;
+    if (HWND w = m.find_window(cls)) {
+        m.post_from_outside(w, WM_CLOSE, 0, 0);
+        m.settle();
+    }
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ the machine
+
+sim::Config machine_config() {
+    sim::Config c;
+    c.windows = sim::Windows::v98;
+    c.monitors.clear();
+    for (int i = 0; i < kMonitors; ++i) {
+        RECT rc{i * 1024, 0, (i + 1) * 1024, 768};
+        c.monitors.push_back({rc, rc});
+    }
+    return c;
+}
+
+void add_touchscreens(sim::Machine& m, int count) {
+    for (int i = 0; i < count; ++i) {
+        const std::string path = "Enum\\Ryk\\" + serial(i);
+        m.registry().create_key(HKEY_LOCAL_MACHINE, path);
+        m.registry().set_string(HKEY_LOCAL_MACHINE, path, "SerialNumber", serial(i));
+        sim::orvane::TouchscreenConfig ts;
+        ts.serial = serial(i);
+        ts.monitor = i % kMonitors;
+        ts.registry_path = path;
+        m.driver().add_touchscreen(ts);
+    }
+}
+
+void touch_point(int touchscreen, int32_t* x, int32_t* y) {
+    *x = (touchscreen % kMonitors) * 1024 + 100 + touchscreen;
+    *y = 200 + touchscreen;
+}
+
+void quiet_machine(sim::Machine& m) {
+    m.driver().set_read_yield(false);
+    m.driver().set_observer(nullptr, nullptr);
+}
+
+void reset_program_globals() {
+    ghDriver = 0;
+    ghInstanceMutex = 0;
+    delete gpTouchscreens;
+    gpTouchscreens = nullptr;
+    gnUnassignedAtStart = 0;
+    gmsgQuavelNotify = 0;
+    gmsgPlexorCommand = 0;
+    ghWnd = nullptr;
+    delete gpWorkers.load();
+    gpWorkers = nullptr;
+    gbAddMonBusy = 0;
+    ghAddMonDoneEvent = 0;
+    ghAddMonEvent = 0;
+    ghAddMonEventR0 = 0;
+    ghAddMonThread = 0;
+    ghRemoveEvent = 0;
+    ghRemoveEventR0 = 0;
+    ghRemoveThread = 0;
+    ghWatchersEndEvent = 0;
+    ghCalExitEvent = 0;
+    gbRightButton = 0;
+    giLastX = 0;
+    giLastY = 0;
+    ReleaseMonitorArrays();
+    pfnGetMonitorInfo = nullptr;
+    pfnEnumDisplayMonitors = nullptr;
+    delete gpServiceKey;
+    gpServiceKey = nullptr;
+    giNumberOfMonitors = 0;
+    gnMonitorsAtStart = 0;
+}
+
+ProcessFigures process_figures(sim::Machine& m, const std::string& process) {
+    ProcessFigures f;
+    sim::Kernel& k = m.kernel();
+    std::lock_guard<std::mutex> lock(k.mu);
+    f.handles = static_cast<int>(k.handles_.size());
+    sim::Kernel::Process* p = nullptr;
+    for (auto& q : k.processes_)
+        if (q->name == process) p = q.get();
+    if (p == nullptr) return f;
+    for (auto* t : p->threads) {
+        f.wakeups += t->wakeups;
+        if (t->ended) continue;
+        ++f.threads;
+        if (t->stack_size > 0) f.stack_committed += static_cast<int64_t>((t->stack_size + 4095) / 4096 * 4096);
+        if (t->started && t->th.joinable()) {
+            clockid_t cid;
+            timespec ts;
+            if (pthread_getcpuclockid(t->th.native_handle(), &cid) == 0 && clock_gettime(cid, &ts) == 0)
+                f.cpu_ns += int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
+        }
+    }
+    return f;
+}
+
+// ------------------------------------------------------------ the program
+
+ProgramRun::ProgramRun(int touchscreens, std::function<void(sim::Machine&)> before_start) {
+    reset_program_globals();
+    m_ = std::make_unique<sim::Machine>(machine_config());
+    add_touchscreens(*m_, touchscreens);
+    if (before_start) before_start(*m_);
+    pid_ = m_->start_process(kProgramProcess, [this] {
+        static char command_line[] = "";
+        winmain_ns_ = now_ns();
+        return WinMain(GetModuleHandleA(nullptr), nullptr, command_line, SW_SHOWDEFAULT);
+    });
+    m_->settle();
+}
+
+ProgramRun::~ProgramRun() {
+    m_->desktop().set_mouse_observer(nullptr);
+    close_window(*m_, pid_, "RykXyLdrAppClass");
+    {
+        std::lock_guard<std::mutex> lock(m_->kernel().mu);
+        m_->kernel().on_block = nullptr;
+    }
+    m_.reset();
+    reset_program_globals();
+    clear_stream_threads();
+}
+
+bool ProgramRun::command(WPARAM wparam, LPARAM lparam) {
+    const UINT msg = m_->registered_message("RykPlexor4683");
+    const HWND w = m_->find_window("RykXyLdrAppClass");
+    return msg != 0 && w != nullptr && m_->post_from_outside(w, msg, wparam, lparam);
+}
+
+// ------------------------------------------------------------ the floor
+
+FloorRun::FloorRun(int touchscreens, int threads, std::function<void(sim::Machine&)> before_start) {
+    m_ = std::make_unique<sim::Machine>(machine_config());
+    add_touchscreens(*m_, touchscreens);
+    if (before_start) before_start(*m_);
+    g_floor = FloorShared{};
+    g_floor.touchscreens = touchscreens;
+    pid_ = m_->start_process(kFloorProcess, [this, threads] {
+        main_ns_ = now_ns();
+        return FloorMain(threads);
+    });
+    m_->settle();
+}
+
+FloorRun::~FloorRun() {
+    m_->desktop().set_mouse_observer(nullptr);
+    close_window(*m_, pid_, "RykBenchFloorClass");
+    {
+        std::lock_guard<std::mutex> lock(m_->kernel().mu);
+        m_->kernel().on_block = nullptr;
+    }
+    m_.reset();
+    clear_stream_threads();
+}
+
+// ------------------------------------------------------------ streams
+
+int current_stream() {
+    if (tls_stream != -2) return tls_stream;
+    std::lock_guard<std::mutex> lock(g_streams_mu);
+    auto it = g_stream_threads.find(std::this_thread::get_id());
+    tls_stream = it == g_stream_threads.end() ? -1 : it->second;
+    return tls_stream;
+}
+
+void register_program_workers(sim::Machine& m) {
+    WorkerList* list = gpWorkers.load();
+    if (list == nullptr) return;
+    std::map<DWORD, int> by_thread_id;
+    const int count = m.driver().touchscreen_count();
+    for (int i = 0; i < count; ++i)
+        for (int mon = 0; mon < kMonitors; ++mon)
+            if (WorkerNode* node = list->Find(mon, i)) by_thread_id[node->dwXyThreadId] = i;
+    sim::Kernel& k = m.kernel();
+    std::lock_guard<std::mutex> lock(k.mu);
+    std::lock_guard<std::mutex> lock2(g_streams_mu);
+    for (auto& t : k.threads_) {
+        auto it = by_thread_id.find(t->id);
+        if (it != by_thread_id.end() && t->th.joinable()) g_stream_threads[t->th.get_id()] = it->second;
+    }
+}
+
+void clear_stream_threads() {
+    std::lock_guard<std::mutex> lock(g_streams_mu);
+    g_stream_threads.clear();
+}
+
+}  // namespace bench

@@ -1,0 +1,154 @@
+#include "svg.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+namespace bench {
+
+namespace {
+
+std::string num(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f", v);
+    return buf;
+}
+
+std::string escape(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '<') out += "&lt;";
+        else if (c == '>') out += "&gt;";
+        else if (c == '&') out += "&amp;";
+        else out += c;
+    }
+    return out;
+}
+
+struct Line {
+    std::string label;
+    std::string color;
+    bool dashed;
+    std::vector<double> values;
+};
+
+// One panel: categories along x, microseconds on a log scale along y.
+void panel(std::ostringstream& o, double x0, double y0, double w, double h, const std::string& title,
+           const std::vector<std::string>& categories, const std::vector<Line>& lines,
+           const std::vector<std::string>& notes) {
+    double lo = 1e300, hi = 0;
+    for (const Line& l : lines)
+        for (double v : l.values)
+            if (v > 0) {
+                lo = std::min(lo, v);
+                hi = std::max(hi, v);
+            }
+    if (hi <= 0) {
+        lo = 1;
+        hi = 10;
+    }
+    const double dlo = std::floor(std::log10(lo));
+    const double dhi = std::max(dlo + 1, std::ceil(std::log10(hi)));
+    const double bottom = std::pow(10.0, dlo);
+    auto ys = [&](double v) { return y0 + h - (std::log10(std::max(v, bottom)) - dlo) / (dhi - dlo) * h; };
+    const double step = w / static_cast<double>(categories.size());
+    auto xs = [&](size_t i) { return x0 + step * (static_cast<double>(i) + 0.5); };
+
+    o << "<text x='" << num(x0 + w / 2) << "' y='" << num(y0 - 14) << "' text-anchor='middle' font-size='14'>"
+      << escape(title) << "</text>\n";
+    o << "<rect x='" << num(x0) << "' y='" << num(y0) << "' width='" << num(w) << "' height='" << num(h)
+      << "' fill='none' stroke='#888'/>\n";
+    for (double d = dlo; d <= dhi; d += 1) {
+        for (int k = 1; k < 10; ++k) {
+            const double v = std::pow(10.0, d) * k;
+            if (std::log10(v) > dhi + 1e-9) break;
+            const double y = ys(v);
+            o << "<line x1='" << num(x0) << "' x2='" << num(x0 + w) << "' y1='" << num(y) << "' y2='" << num(y)
+              << "' stroke='" << (k == 1 ? "#ccc" : "#eee") << "'/>\n";
+            if (k == 1 || k == 2 || k == 5) {
+                char buf[32];
+                if (v >= 1000) std::snprintf(buf, sizeof buf, "%g ms", v / 1000);
+                else std::snprintf(buf, sizeof buf, "%g us", v);
+                o << "<text x='" << num(x0 - 4) << "' y='" << num(y + 4)
+                  << "' text-anchor='end' font-size='10'>" << buf << "</text>\n";
+            }
+        }
+    }
+    for (size_t i = 0; i < categories.size(); ++i) {
+        o << "<text x='" << num(xs(i)) << "' y='" << num(y0 + h + 14) << "' text-anchor='middle' font-size='11'>"
+          << escape(categories[i]) << "</text>\n";
+        if (i < notes.size())
+            o << "<text x='" << num(xs(i)) << "' y='" << num(y0 + h + 27)
+              << "' text-anchor='middle' font-size='9' fill='#555'>" << escape(notes[i]) << "</text>\n";
+    }
+    for (const Line& l : lines) {
+        std::string pts;
+        for (size_t i = 0; i < l.values.size(); ++i)
+            if (l.values[i] > 0) pts += num(xs(i)) + "," + num(ys(l.values[i])) + " ";
+        o << "<polyline fill='none' stroke='" << l.color << "' stroke-width='2'"
+          << (l.dashed ? " stroke-dasharray='6,4'" : "") << " points='" << pts << "'/>\n";
+        for (size_t i = 0; i < l.values.size(); ++i)
+            if (l.values[i] > 0)
+                o << "<circle cx='" << num(xs(i)) << "' cy='" << num(ys(l.values[i])) << "' r='3' fill='"
+                  << (l.dashed ? "white" : l.color) << "' stroke='" << l.color << "'/>\n";
+    }
+}
+
+std::vector<Line> lines_of(const std::vector<ProgramAndFloor>& runs) {
+    std::vector<Line> lines = {{"program p50", "#1f77b4", false, {}},
+                               {"program p99", "#d62728", false, {}},
+                               {"floor p50", "#1f77b4", true, {}},
+                               {"floor p99", "#d62728", true, {}}};
+    for (const auto& [p, f] : runs) {
+        lines[0].values.push_back(p.p50_us);
+        lines[1].values.push_back(p.p99_us);
+        lines[2].values.push_back(f.p50_us);
+        lines[3].values.push_back(f.p99_us);
+    }
+    return lines;
+}
+
+}  // namespace
+
+std::string picture(const std::vector<ProgramAndFloor>& by_screens, const std::vector<ProgramAndFloor>& by_rate,
+                    const nlohmann::ordered_json& machine, bool quick) {
+    std::ostringstream o;
+    const double W = 980, H = 430;
+    o << "<svg xmlns='http://www.w3.org/2000/svg' width='" << W << "' height='" << H
+      << "' font-family='sans-serif'>\n<rect width='100%' height='100%' fill='white'/>\n";
+
+    std::vector<std::string> cats, notes;
+    for (const auto& [p, f] : by_screens) cats.push_back(std::to_string(p.screens) + " touchscreens");
+    panel(o, 70, 50, 380, 290, "Mouse input latency at 200 Hz per touchscreen", cats, lines_of(by_screens), {});
+
+    cats.clear();
+    for (const auto& [p, f] : by_rate) {
+        cats.push_back(p.rate_hz > 0 ? num(p.rate_hz).substr(0, num(p.rate_hz).size() - 2) + " Hz" : "flat out");
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.1fk / %.1fk per s", p.delivered_per_s / 1000, f.delivered_per_s / 1000);
+        notes.push_back(buf);
+    }
+    panel(o, 560, 50, 390, 290, "33 touchscreens: latency against offered rate each", cats, lines_of(by_rate),
+          notes);
+
+    // Legend and origin.
+    const auto lines = lines_of({});
+    double lx = 70;
+    for (const Line& l : lines) {
+        o << "<line x1='" << num(lx) << "' x2='" << num(lx + 30) << "' y1='385' y2='385' stroke='" << l.color
+          << "' stroke-width='2'" << (l.dashed ? " stroke-dasharray='6,4'" : "") << "/>\n";
+        o << "<text x='" << num(lx + 36) << "' y='389' font-size='11'>" << l.label << "</text>\n";
+        lx += 130;
+    }
+    o << "<text x='600' y='389' font-size='10' fill='#555'>delivered: program / floor</text>\n";
+    std::string who = machine.value("host", "") + ", " + machine.value("cpu", "") + ", " +
+                      std::to_string(machine.value("cpus", 0)) + " CPUs, load " + machine.value("load_at_start", "");
+    o << "<text x='70' y='415' font-size='10' fill='#555'>" << escape((quick ? "QUICK RUN. " : "") + who)
+      << ". Floor: bare threads of the same simulated machine, woken by the same driver model, making the same "
+         "mouse call.</text>\n";
+    o << "</svg>\n";
+    return o.str();
+}
+
+}  // namespace bench
