@@ -20,6 +20,7 @@
 #include "kernel.h"
 #include "monitors/monitor_table.h"
 #include "orvane/driver.h"
+#include "program_globals.h"
 #include "registry.h"
 #include "settings/settings.h"
 #include "touch/packets.h"
@@ -166,38 +167,7 @@ void quiet_machine(sim::Machine& m) {
     m.driver().set_observer(nullptr, nullptr);
 }
 
-void reset_program_globals() {
-    ghDriver = 0;
-    ghInstanceMutex = 0;
-    delete gpTouchscreens;
-    gpTouchscreens = nullptr;
-    gnUnassignedAtStart = 0;
-    gmsgQuavelNotify = 0;
-    gmsgPlexorCommand = 0;
-    ghWnd = nullptr;
-    delete gpWorkers.load();
-    gpWorkers = nullptr;
-    gbAddMonBusy = 0;
-    ghAddMonDoneEvent = 0;
-    ghAddMonEvent = 0;
-    ghAddMonEventR0 = 0;
-    ghAddMonThread = 0;
-    ghRemoveEvent = 0;
-    ghRemoveEventR0 = 0;
-    ghRemoveThread = 0;
-    ghWatchersEndEvent = 0;
-    ghCalExitEvent = 0;
-    gbRightButton = 0;
-    giLastX = 0;
-    giLastY = 0;
-    ReleaseMonitorArrays();
-    pfnGetMonitorInfo = nullptr;
-    pfnEnumDisplayMonitors = nullptr;
-    delete gpServiceKey;
-    gpServiceKey = nullptr;
-    giNumberOfMonitors = 0;
-    gnMonitorsAtStart = 0;
-}
+void reset_program_globals() { support::ResetProgramGlobals(); }
 
 ProcessFigures process_figures(sim::Machine& m, const std::string& process) {
     ProcessFigures f;

@@ -135,33 +135,21 @@ endfunction()
 # The program's subsystems as one library, so that Windows test programs and
 # the tools can link them exactly as the product does. Named like the
 # simulated build's.
-if(RYK_PROGRAM_SOURCES)
-  add_library(rykxyldr STATIC ${RYK_PROGRAM_SOURCES})
-  target_include_directories(rykxyldr PUBLIC src)
-  target_compile_options(rykxyldr PRIVATE ${RYK_WARNINGS} ${RYK_RUNTIME_FREE_COMPILE})
-  # Its operator new and string functions come from our runtime, which must
-  # follow it on the link line of whatever links it.
-  target_link_libraries(rykxyldr PUBLIC ryk_windows_crt)
-endif()
+add_library(rykxyldr STATIC ${RYK_PROGRAM_SOURCES})
+target_include_directories(rykxyldr PUBLIC src)
+target_compile_options(rykxyldr PRIVATE ${RYK_WARNINGS} ${RYK_RUNTIME_FREE_COMPILE})
+# Its operator new and string functions come from our runtime, which must
+# follow it on the link line of whatever links it.
+target_link_libraries(rykxyldr PUBLIC ryk_windows_crt)
 
-if(TARGET rykxyldr)
-  # The program itself: every subsystem, WinMain among them, linked whole. A
-  # GUI-subsystem program: no console window when Windows starts it.
-  ryk_windows_program(RykXyLdr GUI
-    DESCRIPTION "RykXyLdr: Orvane touchscreens on a multi-monitor desktop"
-    SOURCES ${RYK_PROGRAM_SOURCES})
-endif()
+# The program itself: every subsystem, WinMain among them, linked whole. A
+# GUI-subsystem program: no console window when Windows starts it.
+ryk_windows_program(RykXyLdr GUI
+  DESCRIPTION "RykXyLdr: Orvane touchscreens on a multi-monitor desktop"
+  SOURCES ${RYK_PROGRAM_SOURCES})
 
-if(EXISTS "${PROJECT_SOURCE_DIR}/tests/conformance/CMakeLists.txt")
-  add_subdirectory(tests/conformance)
-endif()
-
-if(EXISTS "${PROJECT_SOURCE_DIR}/sim/wine/CMakeLists.txt")
-  add_subdirectory(sim/wine)
-endif()
-
-if(EXISTS "${PROJECT_SOURCE_DIR}/tests/wine/CMakeLists.txt")
-  add_subdirectory(tests/wine)
-endif()
+add_subdirectory(tests/conformance)
+add_subdirectory(sim/wine)
+add_subdirectory(tests/wine)
 
 include(${PROJECT_SOURCE_DIR}/cmake/package.cmake)

@@ -1,15 +1,12 @@
 // Compile-time checks that the Win32 types the program exchanges with Windows
-// and with the Orvane driver have their 32-bit Windows sizes in every build:
+// have their 32-bit Windows sizes in every build (driver/protocol.h holds the
+// driver's layouts to theirs):
 // the Windows build sees <windows.h>, the simulated build sees win32_api.h.
 // A mismatch here would corrupt every structure passed to GetMonitorInfoA,
 // GetVersionExA or DeviceIoControl. This file generates no code.
 #include <cstddef>
 
 #include "platform/win32.h"
-
-#if __has_include("driver/protocol.h")
-#include "driver/protocol.h"
-#endif
 
 static_assert(sizeof(DWORD) == 4, "DWORD is 32 bits");
 static_assert(sizeof(LONG) == 4, "LONG is 32 bits");

@@ -16,43 +16,6 @@
 
 namespace unit {
 
-void ResetProgramGlobals() {
-    ghDriver = 0;
-    ghInstanceMutex = 0;
-    delete gpTouchscreens;
-    gpTouchscreens = nullptr;
-    gnUnassignedAtStart = 0;
-    gmsgQuavelNotify = 0;
-    gmsgPlexorCommand = 0;
-    ghWnd = nullptr;
-    delete gpWorkers.load();
-    gpWorkers = nullptr;
-    gbAddMonBusy = 0;
-    ghAddMonDoneEvent = 0;
-    ghAddMonEvent = 0;
-    ghAddMonEventR0 = 0;
-    ghAddMonThread = 0;
-    ghRemoveEvent = 0;
-    ghRemoveEventR0 = 0;
-    ghRemoveThread = 0;
-    ghWatchersEndEvent = 0;
-    gdwAddMonThreadId = 0;
-    ghCalExitEvent = 0;
-    gbRightButton = 0;
-    giLastX = 0;
-    giLastY = 0;
-    ReleaseMonitorArrays();
-    pfnGetMonitorInfo = nullptr;
-    pfnEnumDisplayMonitors = nullptr;
-    delete gpServiceKey;
-    gpServiceKey = nullptr;
-    giNumberOfMonitors = 0;
-    gnMonitorsAtStart = 0;
-    gbTrace = 0;
-    gdwHoldTimeMs = 0;
-    gdwHoldRadius = HOLD_RADIUS_DEFAULT;
-}
-
 sim::Machine& MachineTest::Boot(sim::Config config, const std::vector<TouchscreenConfig>& screens) {
     ResetProgramGlobals();
     machine_ = std::make_unique<sim::Machine>(std::move(config));

@@ -17,6 +17,7 @@
 #include "kernel.h"
 #include "machine.h"
 #include "orvane/driver.h"
+#include "program_globals.h"
 
 namespace unit {
 
@@ -24,9 +25,7 @@ using sim::orvane::Refusal;
 using sim::orvane::Request;
 using sim::orvane::TouchscreenConfig;
 
-// Puts every program global back to its state at process start (the program
-// itself runs once per process; the tests run it many times in one).
-void ResetProgramGlobals();
+using support::ResetProgramGlobals;
 
 // One test, one machine. The machine is checked for protocol errors and
 // misuse when the test ends, and destroyed before the globals are reset.
