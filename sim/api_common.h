@@ -51,4 +51,24 @@ inline bool fails_on_cue(const char* api, DWORD e, bool set_last_error = true) {
     return c.fails(api, e, set_last_error);
 }
 
+// OpenEventA, OpenMutexA: a new handle of the named object of that kind, or
+// nullptr with the error Windows gives (no name, no such object, an object
+// of another kind).
+inline HANDLE open_named(Call& c, LPCSTR name, Kernel::Kind kind) {
+    if (!name) {
+        c.error(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    auto obj = c.k.find_named_locked(name);
+    if (!obj) {
+        c.error(ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    if (obj->kind != kind) {
+        c.error(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return c.k.new_handle_locked(obj);  // opening a mutex does not take it
+}
+
 }  // namespace sim::api

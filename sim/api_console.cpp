@@ -64,21 +64,9 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 
 HANDLE WINAPI OpenMutexA(DWORD, BOOL, LPCSTR lpName) {
     Call c;
-    if (!lpName) {
-        c.error(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    auto obj = c.k.find_named_locked(lpName);
-    if (!obj) {
-        c.error(ERROR_FILE_NOT_FOUND);
-        return nullptr;
-    }
-    if (obj->kind != Kernel::Kind::Mutex) {
-        c.error(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    c.error(0);
-    return c.k.new_handle_locked(obj);  // opening does not take the mutex
+    HANDLE h = sim::api::open_named(c, lpName, Kernel::Kind::Mutex);
+    if (h) c.error(0);
+    return h;
 }
 
 // ------------------------------------------------------------------ USER32

@@ -55,20 +55,7 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bIniti
 HANDLE WINAPI OpenEventA(DWORD, BOOL, LPCSTR lpName) {
     Call c;
     if (c.fails("OpenEventA", ERROR_NOT_ENOUGH_MEMORY)) return nullptr;
-    if (!lpName) {
-        c.error(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    auto obj = c.k.find_named_locked(lpName);
-    if (!obj) {
-        c.error(ERROR_FILE_NOT_FOUND);
-        return nullptr;
-    }
-    if (obj->kind != Kernel::Kind::Event) {
-        c.error(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    return c.k.new_handle_locked(obj);
+    return sim::api::open_named(c, lpName, Kernel::Kind::Event);
 }
 
 BOOL WINAPI SetEvent(HANDLE hEvent) {

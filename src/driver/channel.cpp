@@ -6,6 +6,7 @@
 #include "settings/trace.h"
 
 HANDLE ghDriver = 0;
+CRITICAL_SECTION gcsDriver;
 
 namespace {
 

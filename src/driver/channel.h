@@ -9,6 +9,8 @@
 // The driver device "\\.\Orvane.vxd". 0 until OpenDriver has run;
 // INVALID_HANDLE_VALUE when the open failed.
 extern HANDLE ghDriver;
+// Held by every packet worker around its packet read.
+extern CRITICAL_SECTION gcsDriver;
 
 // Opens the device once per process and leaves the outcome in ghDriver. A
 // second call does nothing, also after a failed open (INVALID_HANDLE_VALUE is

@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-#include "app/app.h"
-#include "hotplug/signals.h"
+#include "hotplug/watchers.h"
 #include "inventory/registry_check.h"
 #include "inventory/touchscreen_list.h"
 #include "monitors/monitor_table.h"

@@ -9,15 +9,14 @@
 #include "settings/trace.h"
 #include "touch/workers.h"
 
-HANDLE ghAddMonDoneEvent = 0;
 HANDLE ghAddMonEvent = 0;
 DWORD ghAddMonEventR0 = 0;
 HANDLE ghAddMonThread = 0;
 HANDLE ghRemoveEvent = 0;
 DWORD ghRemoveEventR0 = 0;
 HANDLE ghRemoveThread = 0;
-HANDLE ghWatchersEndEvent = 0;
 DWORD gdwAddMonThreadId = 0;
+std::atomic<LONG> gbAddMonBusy{0};
 
 namespace {
 
@@ -28,9 +27,6 @@ const char kRemoveEventName[] = "RykRemoveDevicesEvent";
 // The start count of the add-monitor watcher: the start-up itself is the one
 // operation pending when it starts; window creation's done signal ends it.
 const LONG kAddMonStartCount = 1;
-
-// IsDebuggerPresent, looked up at run time: Windows 95 does not export it.
-typedef BOOL(WINAPI* ISDEBUGGERPRESENT_PROC)();
 
 // Shown by the add-monitor watcher itself, with no owner, when more than two
 // add-monitor operations are pending. Modal: until it is dismissed the
@@ -90,24 +86,6 @@ BOOL VxdEventRequest(DWORD dwCode, WORD wTouchscreen, DWORD hEventR0) {
     const BOOL bOk = DeviceIoControl(ghDriver, dwCode, &req, sizeof req, &req, sizeof req, &cbReturned, NULL);
     TraceRequest(dwCode, &req, bOk);
     return bOk;
-}
-
-BOOL MakeWatchersEndEvent() {
-    if (ghWatchersEndEvent == 0) ghWatchersEndEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
-    return ghWatchersEndEvent != 0 ? TRUE : FALSE;
-}
-
-void ReportFailedWait(DWORD dwError) {
-    // Kept where a debugger looks at the break.
-    volatile DWORD dwWaitError = dwError;
-    (void)dwWaitError;
-    HMODULE hKernel = GetModuleHandleA("KERNEL32");
-    if (hKernel == NULL) return;
-    FARPROC pfn = GetProcAddress(hKernel, "IsDebuggerPresent");
-    if (pfn == NULL) return;
-    ISDEBUGGERPRESENT_PROC pfnIsDebuggerPresent =
-        reinterpret_cast<ISDEBUGGERPRESENT_PROC>(reinterpret_cast<void (*)()>(pfn));
-    if (pfnIsDebuggerPresent()) DebugBreak();
 }
 
 int ArmAddMonSignal() {

@@ -13,30 +13,18 @@
 // "RykRemoveDevicesEvent" is set by the driver when devices were removed;
 // RemoveWatcher then stops every worker, holding the worker list's lock.
 //
-// Ending the watchers. Every watcher thread of the program (these two and
-// each calibration-exit watcher) also waits on one program-wide manual-reset
-// event, ghWatchersEndEvent. EndWatchers sets it and waits until the threads
-// have ended; only then are the handles they wait on closed. A wait that
-// fails is shown to an attached debugger and ends its watcher.
+// The machinery every watcher shares (the end event, stack size, time-out,
+// the report of a failed wait) is in hotplug/watchers.h.
 #pragma once
 
+#include <atomic>
+
+#include "hotplug/watchers.h"
 #include "platform/win32.h"
 
 // Posted by AddMonWatcher to the hidden window, wParam 0, lParam 0.
 inline constexpr UINT WM_RYK_ADDMON = WM_USER + 1;
 
-// Stack size requested for every watcher thread.
-inline constexpr SIZE_T WATCHER_STACK_SIZE = 512;
-
-// How long EndWatchers waits for each watcher thread to end. The add-monitor
-// watcher's modal message box is closed by a WM_QUIT posted to its thread,
-// so an open box does not hold the end up; a watcher that still does not
-// end in time has its handles left open until the process ends.
-inline constexpr DWORD WATCHER_END_TIMEOUT_MS = 5000;
-
-// "RykAddMonDoneEvent": auto-reset; set when an add-monitor operation has
-// finished. 0 until ArmAddMonSignal has created it; never closed.
-extern HANDLE ghAddMonDoneEvent;
 // "RykAddMonEvent": auto-reset, set by the driver.
 extern HANDLE ghAddMonEvent;
 // ghAddMonEvent as the driver knows it; 0 while not handed over.
@@ -49,11 +37,11 @@ extern HANDLE ghRemoveEvent;
 extern DWORD ghRemoveEventR0;
 // RemoveWatcher.
 extern HANDLE ghRemoveThread;
-// Manual-reset, unnamed: set once, when the program ends its watchers.
-// Created by the first arming (or calibration launch) that needs it.
-extern HANDLE ghWatchersEndEvent;
 // AddMonWatcher's thread identifier: EndWatchers posts WM_QUIT to it.
 extern DWORD gdwAddMonThreadId;
+// 1 while the main thread handles an add-monitor message; read by the
+// add-monitor watcher from its own thread.
+extern std::atomic<LONG> gbAddMonBusy;
 
 // Arm a signal: create its event(s), start its watcher and hand the event to
 // the driver inside a change bracket for touchscreen 0. 0 for success,
@@ -82,21 +70,12 @@ void DisarmRemoveSignal();
 // Makes no driver request. Calling it again does no harm.
 void EndWatchers();
 
-// Creates ghWatchersEndEvent unless it exists; FALSE when it cannot be
-// created. Every watcher needs it before it starts.
-BOOL MakeWatchersEndEvent();
-
 // The watchers. AddMonWatcher's parameter is the start count itself (1: the
 // start-up counts as one pending operation), not a pointer to it.
 // RemoveWatcher's parameter is not used. Both return 0 when the program ends
 // them and 1 when their wait failed.
 DWORD WINAPI AddMonWatcher(LPVOID pStartCount);
 DWORD WINAPI RemoveWatcher(LPVOID pUnused);
-
-// Shows a failed wait of a watcher to an attached debugger: DebugBreak, but
-// only where KERNEL32 has IsDebuggerPresent (not on Windows 95) and it says
-// a debugger is attached. dwError is GetLastError() of the wait.
-void ReportFailedWait(DWORD dwError);
 
 // Hands an event to the driver or withdraws it: one request of the
 // EventRequest layout (dwCode REQ_SET_XY_EVENT, REQ_SET_ADDMON_EVENT,

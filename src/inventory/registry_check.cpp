@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "app/app.h"
 #include "driver/channel.h"
 #include "driver/protocol.h"
 #include "inventory/touchscreen_list.h"

@@ -4,6 +4,9 @@
 #include <cstring>
 #include <new>
 
+TouchscreenList* gpTouchscreens = nullptr;
+LONG gnUnassignedAtStart = 0;
+
 namespace {
 
 // Text fields of a record are NUL-terminated inside the field when the driver

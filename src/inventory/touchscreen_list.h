@@ -75,3 +75,9 @@ protected:
     TouchscreenNode* pFirst;
     TouchscreenNode* pSaved;
 };
+
+// The current touchscreen list, made at start-up; replaced wholesale on a
+// rebuild.
+extern TouchscreenList* gpTouchscreens;
+// Touchscreens the driver reported without a monitor at start-up.
+extern LONG gnUnassignedAtStart;

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <new>
 
-#include "app/app.h"
 #include "driver/channel.h"
 #include "driver/protocol.h"
 #include "inventory/touchscreen_list.h"

@@ -2,11 +2,10 @@
 
 #include <cstring>
 
-#include "app/app.h"
 #include "driver/channel.h"
 #include "settings/trace.h"
 #include "touch/hold_input.h"
-#include "touch/workers.h"
+#include "touch/worker_node.h"
 
 std::atomic<LONG> gbRightButton{0};
 std::atomic<LONG> giLastX{0};

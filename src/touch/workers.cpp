@@ -3,7 +3,6 @@
 #include <cstring>
 #include <new>
 
-#include "app/app.h"
 #include "driver/channel.h"
 #include "driver/protocol.h"
 #include "inventory/registry_check.h"
@@ -12,6 +11,8 @@
 #include "platform/text.h"
 #include "settings/trace.h"
 #include "touch/packets.h"
+
+std::atomic<WorkerList*> gpWorkers{nullptr};
 
 namespace {
 

@@ -22,32 +22,7 @@
 #include <atomic>
 
 #include "platform/win32.h"
-
-// One started worker. A node is created by WorkerList::AddTail with every
-// field zero except the thresholds (200 and 200); StartWorker gives it its
-// touchscreen identifier at once and fills the rest as it goes; a start that
-// fails stops and removes its node at once, so every node in the list is a
-// running worker.
-struct WorkerNode {
-    LONG iMonitor;           // monitor number of the worker's touchscreen
-    LONG iTouchscreen;       // the driver's identifier; requests carry its low 16 bits
-    HANDLE hXyEvent;         // packet event "RykXyEvent" + identifier
-    HANDLE hXyThread;        // TouchPacketThread
-    DWORD hXyEventR0;        // the packet event's ring-0 handle, as handed to the driver
-    DWORD dwXyThreadId;      // TouchPacketThread's identifier
-    // Distance thresholds in screen pixels for quick-touch reports. Written by
-    // the refresher, read by the packet worker at every report; each is one
-    // 32-bit atomic, so a report may see a new X threshold with the old Y one.
-    std::atomic<LONG> iQuickTouchDx;
-    std::atomic<LONG> iQuickTouchDy;
-    HANDLE hQuickTouchEvent;   // quick-touch event "RykUpdateQuickTouchEvent" + identifier
-    HANDLE hQuickTouchThread;  // QuickTouchThread
-    WorkerNode* pPrev;         // appended just before this one; none for the first
-    WorkerNode* pNext;         // appended just after this one; none for the last
-    // Manual-reset, unnamed: set when the worker is stopped. Both threads
-    // wait on it together with their own event and end when it is set.
-    HANDLE hStopEvent;
-};
+#include "touch/worker_node.h"
 
 // The worker nodes in the order they were appended, with one cursor. The
 // list owns its nodes: AddTail allocates them, RemoveCurrent frees them.
@@ -106,6 +81,10 @@ public:
 private:
     WorkerList* pList_;
 };
+
+// The worker list, made at window creation. The remove-devices watcher,
+// which runs from before the window exists, reads it from its own thread.
+extern std::atomic<WorkerList*> gpWorkers;
 
 // Requested stack size of every worker thread; the system rounds it up to
 // its page size.

@@ -9,6 +9,7 @@
 
 #include "app/commands.h"
 #include "app/control.h"
+#include "driver/channel.h"
 #include "driver/protocol.h"
 #include "inventory/touchscreen_list.h"
 #include "touch/packets.h"

@@ -4,7 +4,10 @@
 
 #include "app/app.h"
 #include "driver/protocol.h"
+#include "hotplug/signals.h"
+#include "inventory/touchscreen_list.h"
 #include "monitors/monitor_table.h"
+#include "touch/workers.h"
 #include "unit_support.h"
 
 namespace unit {
