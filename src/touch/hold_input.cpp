@@ -2,7 +2,7 @@
 
 #include "settings/program_settings.h"
 #include "settings/trace.h"
-#include "touch/packets.h"
+#include "touch/translate.h"
 
 namespace {
 
