@@ -114,7 +114,7 @@ void RescanTouchscreens() {
     if (pNode != nullptr) {
         // The re-enumerated touchscreen gets its worker's packet event
         // again; no change bracket, the answer is not examined.
-        VxdEventRequest(REQ_SET_XY_EVENT, static_cast<WORD>(pNode->iTouchscreen & 0xFFFF), pNode->hXyEventR0);
+        SendEventRequest(REQ_SET_XY_EVENT, static_cast<WORD>(pNode->iTouchscreen & 0xFFFF), pNode->hXyEventR0);
     } else {
         StartWorker(iMonitor, iTouchscreen);
     }

@@ -15,16 +15,27 @@ namespace {
 // missing; it is reached through GetProcAddress only.
 typedef DWORD(WINAPI* OPENVXDHANDLE_PROC)(HANDLE hEvent);
 
-// Sends one request whose buffer is both input and output, of exactly the
-// size of its layout. The byte count the driver reports is not used.
-BOOL SendRequest(DWORD dwCode, void* pBuffer, DWORD cbBuffer) {
+}  // namespace
+
+BOOL SendRequestUntraced(HANDLE hDevice, DWORD dwCode, void* pBuffer, DWORD cbBuffer) {
     DWORD cbReturned = 0;
-    const BOOL bOk = DeviceIoControl(ghDriver, dwCode, pBuffer, cbBuffer, pBuffer, cbBuffer, &cbReturned, nullptr);
+    return DeviceIoControl(hDevice, dwCode, pBuffer, cbBuffer, pBuffer, cbBuffer, &cbReturned, nullptr);
+}
+
+BOOL SendRequest(HANDLE hDevice, DWORD dwCode, void* pBuffer, DWORD cbBuffer) {
+    const BOOL bOk = SendRequestUntraced(hDevice, dwCode, pBuffer, cbBuffer);
     TraceRequest(dwCode, pBuffer, bOk);
     return bOk;
 }
 
-}  // namespace
+BOOL SendEventRequest(DWORD dwCode, WORD wTouchscreen, DWORD hEventR0) {
+    EventRequest req;
+    std::memset(&req, 0, sizeof req);
+    req.header.wTag2 = REQ_TAG;
+    req.header.wTouchscreen = wTouchscreen;
+    req.hEventR0 = hEventR0;
+    return SendRequest(dwCode, &req);
+}
 
 void OpenDriver() {
     if (ghDriver != 0) return;
@@ -37,17 +48,10 @@ BOOL VxdChange(BOOL bEnd, WORD wTouchscreen) {
     std::memset(&req, 0, sizeof req);
     req.wTag2 = REQ_TAG;
     req.wTouchscreen = wTouchscreen;
-    return SendRequest(bEnd ? REQ_END_CHANGE : REQ_BEGIN_CHANGE, &req, sizeof req);
+    return SendRequest(bEnd ? REQ_END_CHANGE : REQ_BEGIN_CHANGE, &req);
 }
 
-BOOL ClearVxdEvent(WORD wTouchscreen, DWORD hEventR0) {
-    EventRequest req;
-    std::memset(&req, 0, sizeof req);
-    req.header.wTag2 = REQ_TAG;
-    req.header.wTouchscreen = wTouchscreen;
-    req.hEventR0 = hEventR0;
-    return SendRequest(REQ_CLEAR_EVENT, &req, sizeof req);
-}
+BOOL ClearVxdEvent(WORD wTouchscreen, DWORD hEventR0) { return SendEventRequest(REQ_CLEAR_EVENT, wTouchscreen, hEventR0); }
 
 int ToRing0Handle(HANDLE hEvent, DWORD* pdwEventR0) {
     *pdwEventR0 = 0;

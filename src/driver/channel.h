@@ -17,6 +17,32 @@ extern CRITICAL_SECTION gcsDriver;
 // not 0, so the open is not retried).
 void OpenDriver();
 
+// Sends one request to hDevice: its buffer is both input and output, of
+// exactly the size of its layout (driver/protocol.h); the byte count the
+// driver reports is not used. The live trace records the request with its
+// result. Returns what DeviceIoControl returned.
+BOOL SendRequest(HANDLE hDevice, DWORD dwCode, void* pBuffer, DWORD cbBuffer);
+// The same without the trace, for the packet read under gcsDriver: the
+// caller traces it (TraceRequest) once the lock is left.
+BOOL SendRequestUntraced(HANDLE hDevice, DWORD dwCode, void* pBuffer, DWORD cbBuffer);
+
+// A request of layout Request to ghDriver (or hDevice), sized by its type.
+template <typename Request>
+BOOL SendRequest(DWORD dwCode, Request* pRequest) {
+    return SendRequest(ghDriver, dwCode, pRequest, sizeof *pRequest);
+}
+template <typename Request>
+BOOL SendRequest(HANDLE hDevice, DWORD dwCode, Request* pRequest) {
+    return SendRequest(hDevice, dwCode, pRequest, sizeof *pRequest);
+}
+
+// Hands an event to the driver or withdraws it: one request of the
+// EventRequest layout (REQ_SET_XY_EVENT, REQ_SET_QUICKTOUCH_EVENT,
+// REQ_SET_ADDMON_EVENT, REQ_SET_REMOVE_EVENT, REQ_CLEAR_EVENT) for
+// wTouchscreen with hEventR0, without a change bracket of its own. Returns
+// what DeviceIoControl returned.
+BOOL SendEventRequest(DWORD dwCode, WORD wTouchscreen, DWORD hEventR0);
+
 // REQ_BEGIN_CHANGE when bEnd is 0, REQ_END_CHANGE otherwise, for the given
 // touchscreen identifier. Returns what DeviceIoControl returned.
 BOOL VxdChange(BOOL bEnd, WORD wTouchscreen);

@@ -68,25 +68,13 @@ int StartAndHandOver(LPTHREAD_START_ROUTINE pfnWatcher, LPVOID pParam, HANDLE hE
     VxdChange(FALSE, 0);
     // A refused hand-over leaves the bracket open; the driver gives it up.
     // The event is then not the driver's, and not withdrawn later.
-    if (!VxdEventRequest(dwSetCode, 0, dwEventR0)) return 5;
+    if (!SendEventRequest(dwSetCode, 0, dwEventR0)) return 5;
     *pdwEventR0 = dwEventR0;
     VxdChange(TRUE, 0);
     return 0;
 }
 
 }  // namespace
-
-BOOL VxdEventRequest(DWORD dwCode, WORD wTouchscreen, DWORD hEventR0) {
-    EventRequest req;
-    std::memset(&req, 0, sizeof req);
-    req.header.wTag2 = REQ_TAG;
-    req.header.wTouchscreen = wTouchscreen;
-    req.hEventR0 = hEventR0;
-    DWORD cbReturned = 0;
-    const BOOL bOk = DeviceIoControl(ghDriver, dwCode, &req, sizeof req, &req, sizeof req, &cbReturned, NULL);
-    TraceRequest(dwCode, &req, bOk);
-    return bOk;
-}
 
 int ArmAddMonSignal() {
     // A failed step leaves in these exactly what this arming made.

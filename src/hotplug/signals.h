@@ -76,9 +76,3 @@ void EndWatchers();
 // them and 1 when their wait failed.
 DWORD WINAPI AddMonWatcher(LPVOID pStartCount);
 DWORD WINAPI RemoveWatcher(LPVOID pUnused);
-
-// Hands an event to the driver or withdraws it: one request of the
-// EventRequest layout (dwCode REQ_SET_XY_EVENT, REQ_SET_ADDMON_EVENT,
-// REQ_SET_REMOVE_EVENT, ...) for wTouchscreen with hEventR0, without a change
-// bracket of its own. Returns what DeviceIoControl returned.
-BOOL VxdEventRequest(DWORD dwCode, WORD wTouchscreen, DWORD hEventR0);

@@ -99,11 +99,9 @@ void WriteDefaultAlignment() {
     req.ScrDy = kDefaultScrDy;
     req.Dy = kDefaultDy;
     req.SwapXY = kDefaultSwapXY;
-    DWORD cbReturned = 0;
     // Whether the driver answered or not, the buffer holds the values to
     // write: its own, or the ones sent.
-    TraceRequest(REQ_GET_ALIGNMENT, &req,
-                 DeviceIoControl(ghDriver, REQ_GET_ALIGNMENT, &req, sizeof req, &req, sizeof req, &cbReturned, nullptr));
+    SendRequest(REQ_GET_ALIGNMENT, &req);
 
     HKEY hKey = nullptr;
     if (!OpenTouchscreenKey(&hKey)) return;

@@ -1,8 +1,10 @@
 #include "inventory/touchscreen_list.h"
-#include "settings/trace.h"
 
 #include <cstring>
 #include <new>
+
+#include "driver/channel.h"
+#include "settings/trace.h"
 
 TouchscreenList* gpTouchscreens = nullptr;
 LONG gnUnassignedAtStart = 0;
@@ -75,10 +77,7 @@ int TouchscreenList::FetchNext() {
     rec.header.wTouchscreen = static_cast<WORD>(nCount & 0xFFFF);  // 0, 1, 2, ... in turn
     rec.iMonitor = REQ_ENUM_MONITOR;
 
-    DWORD cbReturned = 0;
-    const BOOL bOk = DeviceIoControl(hDriver, REQ_GET_TOUCHSCREEN, &rec, sizeof rec, &rec, sizeof rec, &cbReturned, nullptr);
-    TraceRequest(REQ_GET_TOUCHSCREEN, &rec, bOk);
-    if (bOk) {
+    if (SendRequest(hDriver, REQ_GET_TOUCHSCREEN, &rec)) {
         // During enumeration "no monitor" is judged by the low 16 bits alone.
         if ((static_cast<DWORD>(rec.iMonitor) & 0xFFFF) == 0xFFFF) ++nUnassigned;
         return 1;
@@ -177,11 +176,8 @@ int TouchscreenList::AssignMonitor(LONG iMonitor, WORD wTouchscreen) {
         req.header.wTouchscreen = wTouchscreen;
         req.iMonitor = iMonitor;
         req.dwAssign = 1;
-        DWORD cbReturned = 0;
         // A refusal changes nothing here: the record keeps its new number.
-        TraceRequest(REQ_SET_MONITOR_NUMBER, &req,
-                     DeviceIoControl(hDriver, REQ_SET_MONITOR_NUMBER, &req, sizeof req, &req, sizeof req, &cbReturned,
-                                     nullptr));
+        SendRequest(hDriver, REQ_SET_MONITOR_NUMBER, &req);
         bFound = 1;
         break;
     }

@@ -284,10 +284,8 @@ void SendMonitorRect(LONG iMonitor, LONG iTouchscreen) {
     req.iLeft = rc.left;
     req.iBottom = rc.bottom;
     req.iRight = rc.right;
-    DWORD cbReturned = 0;
     // A refusal changes nothing here; the bracket is closed all the same.
-    TraceRequest(REQ_SET_MONITOR_RECT, &req,
-                 DeviceIoControl(ghDriver, REQ_SET_MONITOR_RECT, &req, sizeof req, &req, sizeof req, &cbReturned, nullptr));
+    SendRequest(REQ_SET_MONITOR_RECT, &req);
 
     VxdChange(TRUE, wTouchscreen);
 }

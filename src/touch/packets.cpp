@@ -35,9 +35,7 @@ DWORD WINAPI TouchPacketThread(LPVOID pParam) {
         EnterCriticalSection(&gcsDriver);
         packet.header.wTag2 = REQ_TAG;
         packet.header.wTouchscreen = static_cast<WORD>(iTouchscreen);
-        DWORD cbReturned = 0;
-        const BOOL bRead =
-            DeviceIoControl(ghDriver, REQ_GET_TOUCH, &packet, sizeof packet, &packet, sizeof packet, &cbReturned, nullptr);
+        const BOOL bRead = SendRequestUntraced(ghDriver, REQ_GET_TOUCH, &packet, sizeof packet);
         LeaveCriticalSection(&gcsDriver);
         TraceRequest(REQ_GET_TOUCH, &packet, bRead);
         if (!bRead) continue;  // the packet is lost

@@ -39,19 +39,6 @@ HANDLE CreateWorkerEvent(const char* pszPrefix, LONG iTouchscreen) {
     return CreateEventA(nullptr, FALSE, FALSE, szName);
 }
 
-// Sends one event request (16 bytes, one buffer in and out).
-BOOL SendEventRequest(DWORD dwCode, LONG iTouchscreen, DWORD dwEventR0) {
-    EventRequest req;
-    std::memset(&req, 0, sizeof req);
-    req.header.wTag2 = REQ_TAG;
-    req.header.wTouchscreen = static_cast<WORD>(iTouchscreen);
-    req.hEventR0 = dwEventR0;
-    DWORD cbReturned = 0;
-    const BOOL bOk = DeviceIoControl(ghDriver, dwCode, &req, sizeof req, &req, sizeof req, &cbReturned, nullptr);
-    TraceRequest(dwCode, &req, bOk);
-    return bOk;
-}
-
 void CloseIfOpen(HANDLE* phHandle) {
     if (*phHandle != 0) CloseHandle(*phHandle);
     *phHandle = 0;
@@ -249,7 +236,7 @@ int ArmXyEvent(LONG iTouchscreen, HANDLE* phXyEvent, DWORD* pdwXyEventR0) {
 
     const WORD wTouchscreen = static_cast<WORD>(iTouchscreen);
     VxdChange(FALSE, wTouchscreen);
-    if (!SendEventRequest(REQ_SET_XY_EVENT, iTouchscreen, dwEventR0)) return 3;
+    if (!SendEventRequest(REQ_SET_XY_EVENT, wTouchscreen, dwEventR0)) return 3;
     VxdChange(TRUE, wTouchscreen);
     return 0;
 }
@@ -273,7 +260,7 @@ int ArmQuickTouchEvent(WorkerNode* pNode) {
     // This hand-over is bracketed for touchscreen 0 whatever the worker's
     // touchscreen; the request itself names the worker's.
     VxdChange(FALSE, 0);
-    if (!SendEventRequest(REQ_SET_QUICKTOUCH_EVENT, pNode->iTouchscreen, dwEventR0)) return 5;
+    if (!SendEventRequest(REQ_SET_QUICKTOUCH_EVENT, static_cast<WORD>(pNode->iTouchscreen), dwEventR0)) return 5;
     VxdChange(TRUE, 0);
     return 0;
 }
@@ -297,11 +284,7 @@ DWORD WINAPI QuickTouchThread(LPVOID pParam) {
         std::memset(&req, 0, sizeof req);
         req.header.wTag2 = REQ_TAG;
         req.header.wTouchscreen = wTouchscreen;
-        DWORD cbReturned = 0;
-        const BOOL bOk =
-            DeviceIoControl(ghDriver, REQ_GET_QUICKTOUCH, &req, sizeof req, &req, sizeof req, &cbReturned, nullptr);
-        TraceRequest(REQ_GET_QUICKTOUCH, &req, bOk);
-        if (bOk) {
+        if (SendRequest(REQ_GET_QUICKTOUCH, &req)) {
             pNode->iQuickTouchDx.store(req.iQuickTouchDx);
             pNode->iQuickTouchDy.store(req.iQuickTouchDy);
         }
