@@ -19,6 +19,19 @@ extern UINT gmsgPlexorCommand;
 // so it is atomic; it is set as soon as window creation begins.
 extern std::atomic<HWND> ghWnd;
 
+// The process exit codes: 0, or the start-up step that failed (WinMain).
+inline constexpr int EXIT_NORMAL = 0;  // a normal end, or another instance runs
+inline constexpr int EXIT_NO_DRIVER = 1;
+// The driver has no touchscreen; after start-up also the end when the
+// monitor table or a rebuilt touchscreen list cannot be made.
+inline constexpr int EXIT_NO_TOUCHSCREEN = 2;
+inline constexpr int EXIT_ADDMON_SIGNAL = 3;
+inline constexpr int EXIT_REMOVE_SIGNAL = 4;
+inline constexpr int EXIT_WINDOW_CLASS = 5;
+inline constexpr int EXIT_QUAVEL_MESSAGE = 6;   // "Quavel4683" cannot be registered
+inline constexpr int EXIT_PLEXOR_MESSAGE = 7;   // "RykPlexor4683" cannot be registered
+inline constexpr int EXIT_NO_WINDOW = 8;
+
 // The hidden window's procedure.
 LRESULT CALLBACK AppWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 

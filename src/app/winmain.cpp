@@ -1,17 +1,8 @@
 // Start-up, message loop and shutdown. Start-up runs in a fixed order in
 // which every step rests on the one before; a step that fails ends the
-// program at once with an exit code naming the step:
-//   0  another instance runs (or a normal end after the message loop)
-//   1  the driver device cannot be opened
-//   2  the driver has no touchscreen (after start-up: the monitor table or a
-//      rebuilt touchscreen list failed)
-//   3  the add-monitor signal cannot be armed
-//   4  the remove-devices signal cannot be armed
-//   5  the window class cannot be registered
-//   6  "Quavel4683" cannot be registered
-//   7  "RykPlexor4683" cannot be registered
-//   8  the hidden window cannot be created
-// No start-up failure shows anything; the exit code is the only report.
+// program at once with an exit code naming the step (EXIT_* in app/app.h, 1
+// to 8 in the order of the steps; 0 when another instance runs). No start-up
+// failure shows anything; the exit code is the only report.
 #include <new>
 
 #include "app/app.h"
@@ -24,6 +15,8 @@
 #include "touch/workers.h"
 
 namespace {
+
+static_assert(LIST_LOST_EXIT_CODE == EXIT_NO_TOUCHSCREEN, "a lost list ends the program as no touchscreen does");
 
 const char kMutexName[] = "RykXyLdrAppMutex";
 const char kClassName[] = "RykXyLdrAppClass";
@@ -39,6 +32,7 @@ int StartupEnds(int iExitCode) {
                                          "the window class cannot be registered", "\"Quavel4683\" cannot be registered",
                                          "\"RykPlexor4683\" cannot be registered",
                                          "the hidden window cannot be created"};
+    static_assert(sizeof kSteps / sizeof kSteps[0] == EXIT_NO_WINDOW + 1, "a text for every start-up exit code");
     if (TraceOn()) TraceLine("startup", "exit=%d: %s", iExitCode, kSteps[iExitCode]);
     return iExitCode;
 }
@@ -65,10 +59,10 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     // One instance only. A creation that fails for another reason does not
     // stop us; shutdown then has no mutex to release.
     ghInstanceMutex = CreateMutexA(nullptr, TRUE, kMutexName);
-    if (GetLastError() == ERROR_ALREADY_EXISTS) return StartupEnds(0);
+    if (GetLastError() == ERROR_ALREADY_EXISTS) return StartupEnds(EXIT_NORMAL);
 
     OpenDriver();
-    if (ghDriver == INVALID_HANDLE_VALUE) return StartupEnds(1);
+    if (ghDriver == INVALID_HANDLE_VALUE) return StartupEnds(EXIT_NO_DRIVER);
 
     // A list that cannot be allocated is treated as a driver without
     // touchscreens.
@@ -76,20 +70,20 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     if (gpTouchscreens != nullptr) gpTouchscreens->Enumerate();
     if (gpTouchscreens == nullptr || !gpTouchscreens->MoveFirst()) {
         CloseHandle(ghDriver);
-        return StartupEnds(2);
+        return StartupEnds(EXIT_NO_TOUCHSCREEN);
     }
 
     gnUnassignedAtStart = gpTouchscreens->GetUnassignedCount();
 
-    if (ArmAddMonSignal() != 0) {
+    if (ArmAddMonSignal() != ARM_SIGNAL_OK) {
         // The driver is not asked to withdraw anything; a watcher that the
         // arming started is ended, though, so that none outlives WinMain.
         EndWatchers();
         CloseHandle(ghDriver);
-        return StartupEnds(3);
+        return StartupEnds(EXIT_ADDMON_SIGNAL);
     }
 
-    if (ArmRemoveSignal() != 0) return FailAfterArming(4);
+    if (ArmRemoveSignal() != ARM_SIGNAL_OK) return FailAfterArming(EXIT_REMOVE_SIGNAL);
 
     WNDCLASSA wc;
     wc.style = CS_OWNDC | CS_HREDRAW | CS_VREDRAW;
@@ -102,13 +96,13 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
     wc.lpszMenuName = "GenericAppMenu";  // no such menu resource: the window has no menu
     wc.lpszClassName = kClassName;
-    if (RegisterClassA(&wc) == 0) return FailAfterArming(5);
+    if (RegisterClassA(&wc) == 0) return FailAfterArming(EXIT_WINDOW_CLASS);
 
     gmsgQuavelNotify = RegisterWindowMessageA("Quavel4683");
-    if (gmsgQuavelNotify == 0) return FailAfterArming(6);
+    if (gmsgQuavelNotify == 0) return FailAfterArming(EXIT_QUAVEL_MESSAGE);
 
     gmsgPlexorCommand = RegisterWindowMessageA("RykPlexor4683");
-    if (gmsgPlexorCommand == 0) return FailAfterArming(7);
+    if (gmsgPlexorCommand == 0) return FailAfterArming(EXIT_PLEXOR_MESSAGE);
 
     // Missing settings do not stop us; the defaults stand.
     LoadDriverSettings();
@@ -127,7 +121,7 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
         // besides: any worker that window creation started, then the lock.
         StopAllWorkers();
         DeleteCriticalSection(&gcsDriver);
-        return FailAfterArming(8);
+        return FailAfterArming(EXIT_NO_WINDOW);
     }
 
     SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);

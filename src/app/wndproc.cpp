@@ -27,7 +27,7 @@ LRESULT OnCreate(HWND hwnd) {
     WorkerList* const pWorkers = new (std::nothrow) WorkerList;
     gpWorkers = pWorkers;
     if (pWorkers == nullptr) {
-        PostQuitMessage(2);
+        PostQuitMessage(EXIT_NO_TOUCHSCREEN);
         return 0;
     }
 
@@ -39,7 +39,7 @@ LRESULT OnCreate(HWND hwnd) {
     if (EnumMonitors(0, INIT_MONITOR_INFO) != 0) {
         // The window stays; no worker is started and the done event is not
         // set. The message loop ends with code 2.
-        PostQuitMessage(2);
+        PostQuitMessage(EXIT_NO_TOUCHSCREEN);
         return 0;
     }
 
@@ -59,7 +59,7 @@ LRESULT CALLBACK AppWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case WM_CREATE:
         return OnCreate(hwnd);
     case WM_DESTROY:
-        PostQuitMessage(0);
+        PostQuitMessage(EXIT_NORMAL);
         return 0;
     case WM_QUERYENDSESSION:
         // The program never holds up a log-off or shut-down.

@@ -56,22 +56,22 @@ int StartAndHandOver(LPTHREAD_START_ROUTINE pfnWatcher, LPVOID pParam, HANDLE hE
     DWORD dwThreadId = 0;
     *phThread = CreateThread(NULL, WATCHER_STACK_SIZE, pfnWatcher, pParam, 0, &dwThreadId);
     if (pdwThreadId != NULL) *pdwThreadId = dwThreadId;
-    if (*phThread == 0 || dwThreadId == 0) return 2;
+    if (*phThread == 0 || dwThreadId == 0) return ARM_SIGNAL_NO_THREAD;
     SetThreadPriority(*phThread, THREAD_PRIORITY_HIGHEST);
 
     DWORD dwEventR0 = 0;
     switch (ToRing0Handle(hEvent, &dwEventR0)) {
     case TO_RING0_OK: break;
-    case TO_RING0_NOT_FOUND: return 3;
-    default: return 4;
+    case TO_RING0_NOT_FOUND: return ARM_SIGNAL_NO_OPENVXDHANDLE;
+    default: return ARM_SIGNAL_RING0_REFUSED;
     }
     VxdChange(FALSE, 0);
     // A refused hand-over leaves the bracket open; the driver gives it up.
     // The event is then not the driver's, and not withdrawn later.
-    if (!SendEventRequest(dwSetCode, 0, dwEventR0)) return 5;
+    if (!SendEventRequest(dwSetCode, 0, dwEventR0)) return ARM_SIGNAL_DRIVER_REFUSED;
     *pdwEventR0 = dwEventR0;
     VxdChange(TRUE, 0);
-    return 0;
+    return ARM_SIGNAL_OK;
 }
 
 }  // namespace
@@ -81,17 +81,17 @@ int ArmAddMonSignal() {
     ghAddMonEvent = 0;
     ghAddMonEventR0 = 0;
     ghAddMonThread = 0;
-    if (!MakeWatchersEndEvent()) return 1;
+    if (!MakeWatchersEndEvent()) return ARM_SIGNAL_NO_EVENT;
 
     // Only this program makes "RykAddMonDoneEvent": finding it already there
     // means another instance or a stranger would feed our count.
     SetLastError(0);
     ghAddMonDoneEvent = CreateEventA(NULL, FALSE, FALSE, kAddMonDoneEventName);
-    if (ghAddMonDoneEvent == 0 || GetLastError() == ERROR_ALREADY_EXISTS) return 1;
+    if (ghAddMonDoneEvent == 0 || GetLastError() == ERROR_ALREADY_EXISTS) return ARM_SIGNAL_NO_EVENT;
 
     // The driver may have made this one; it is used as it is.
     ghAddMonEvent = CreateEventA(NULL, FALSE, FALSE, kAddMonEventName);
-    if (ghAddMonEvent == 0) return 1;
+    if (ghAddMonEvent == 0) return ARM_SIGNAL_NO_EVENT;
 
     // The start count travels as the parameter's value, so it stays valid
     // whenever the thread reads it.
@@ -104,10 +104,10 @@ int ArmRemoveSignal() {
     ghRemoveEvent = 0;
     ghRemoveEventR0 = 0;
     ghRemoveThread = 0;
-    if (!MakeWatchersEndEvent()) return 1;
+    if (!MakeWatchersEndEvent()) return ARM_SIGNAL_NO_EVENT;
 
     ghRemoveEvent = CreateEventA(NULL, FALSE, FALSE, kRemoveEventName);
-    if (ghRemoveEvent == 0) return 1;
+    if (ghRemoveEvent == 0) return ARM_SIGNAL_NO_EVENT;
 
     return StartAndHandOver(RemoveWatcher, NULL, ghRemoveEvent, REQ_SET_REMOVE_EVENT, &ghRemoveThread,
                             &ghRemoveEventR0, NULL);

@@ -43,16 +43,18 @@ extern DWORD gdwAddMonThreadId;
 // add-monitor watcher from its own thread.
 extern std::atomic<LONG> gbAddMonBusy;
 
+// What arming a signal returns: 0, or the step that failed.
+inline constexpr int ARM_SIGNAL_OK = 0;
+// An event cannot be created ("RykAddMonDoneEvent" also when it exists
+// already).
+inline constexpr int ARM_SIGNAL_NO_EVENT = 1;
+inline constexpr int ARM_SIGNAL_NO_THREAD = 2;         // the watcher thread cannot be created
+inline constexpr int ARM_SIGNAL_NO_OPENVXDHANDLE = 3;  // KERNEL32 does not export OpenVxDHandle
+inline constexpr int ARM_SIGNAL_RING0_REFUSED = 4;     // OpenVxDHandle refused the event
+inline constexpr int ARM_SIGNAL_DRIVER_REFUSED = 5;    // the driver refused it; the bracket is left open
+
 // Arm a signal: create its event(s), start its watcher and hand the event to
-// the driver inside a change bracket for touchscreen 0. 0 for success,
-// otherwise the failed step:
-//   1  an event cannot be created ("RykAddMonDoneEvent" also when it exists
-//      already)
-//   2  the watcher thread cannot be created
-//   3  KERNEL32 does not export OpenVxDHandle
-//   4  OpenVxDHandle refused the event
-//   5  the driver refused the event (the change bracket is left open)
-// A failed arm releases nothing it created; EndWatchers ends a watcher that
+// the driver inside a change bracket for touchscreen 0. A failed arm releases nothing it created; EndWatchers ends a watcher that
 // it started.
 int ArmAddMonSignal();
 int ArmRemoveSignal();

@@ -54,7 +54,7 @@ int TouchscreenList::FetchNext() {
         if (pPrevLast == nullptr) {
             pCurrent = nullptr;
             pFirst = nullptr;
-            PostQuitMessage(2);
+            PostQuitMessage(LIST_LOST_EXIT_CODE);
         }
         return 0;
     }
@@ -91,7 +91,7 @@ int TouchscreenList::FetchNext() {
         // Not even a first one: the program cannot go on.
         pCurrent = nullptr;
         pFirst = nullptr;
-        PostQuitMessage(2);
+        PostQuitMessage(LIST_LOST_EXIT_CODE);
     }
     delete pNode;
     return 0;

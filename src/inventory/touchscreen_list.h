@@ -76,6 +76,10 @@ protected:
     TouchscreenNode* pSaved;
 };
 
+// The exit code the program ends with when a list cannot hold even its first
+// record (the program's "no touchscreen" code, 2).
+inline constexpr int LIST_LOST_EXIT_CODE = 2;
+
 // The current touchscreen list, made at start-up; replaced wholesale on a
 // rebuild.
 extern TouchscreenList* gpTouchscreens;

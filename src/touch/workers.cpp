@@ -57,7 +57,7 @@ int StartNode(WorkerNode* pNode, LONG iMonitor, LONG iTouchscreen) {
     DWORD dwXyEventR0 = 0;
     const int iArmed = ArmXyEvent(iTouchscreen, &hXyEvent, &dwXyEventR0);
     pNode->hXyEvent = hXyEvent;
-    if (iArmed != 0) return 1;
+    if (iArmed != ARM_XY_OK) return 1;
 
     pNode->hXyEventR0 = dwXyEventR0;
     pNode->hXyEvent = hXyEvent;
@@ -71,7 +71,7 @@ int StartNode(WorkerNode* pNode, LONG iMonitor, LONG iTouchscreen) {
     pNode->hXyThread = CreateThread(nullptr, WORKER_STACK_SIZE, TouchPacketThread, pNode, 0, &pNode->dwXyThreadId);
     if (pNode->hXyThread == 0) return 1;
 
-    if (ArmQuickTouchEvent(pNode) != 0) return 1;
+    if (ArmQuickTouchEvent(pNode) != ARM_QT_OK) return 1;
 
     SetThreadPriority(pNode->hXyThread, THREAD_PRIORITY_HIGHEST);
     return 0;
@@ -223,46 +223,47 @@ int StartWorker(LONG iMonitor, LONG iTouchscreen) {
 
 int ArmXyEvent(LONG iTouchscreen, HANDLE* phXyEvent, DWORD* pdwXyEventR0) {
     const HANDLE hEvent = CreateWorkerEvent(kXyEventPrefix, iTouchscreen);
-    if (hEvent == 0) return 1;
+    if (hEvent == 0) return ARM_XY_NO_EVENT;
     *phXyEvent = hEvent;
 
     DWORD dwEventR0 = 0;
     switch (ToRing0Handle(hEvent, &dwEventR0)) {
-    case TO_RING0_NOT_FOUND: return 4;
-    case TO_RING0_REFUSED: return 2;
+    case TO_RING0_NOT_FOUND: return ARM_XY_NO_OPENVXDHANDLE;
+    case TO_RING0_REFUSED: return ARM_XY_RING0_REFUSED;
     default: break;
     }
     *pdwXyEventR0 = dwEventR0;
 
     const WORD wTouchscreen = static_cast<WORD>(iTouchscreen);
     VxdChange(FALSE, wTouchscreen);
-    if (!SendEventRequest(REQ_SET_XY_EVENT, wTouchscreen, dwEventR0)) return 3;
+    if (!SendEventRequest(REQ_SET_XY_EVENT, wTouchscreen, dwEventR0)) return ARM_XY_DRIVER_REFUSED;
     VxdChange(TRUE, wTouchscreen);
-    return 0;
+    return ARM_XY_OK;
 }
 
 int ArmQuickTouchEvent(WorkerNode* pNode) {
     pNode->hQuickTouchEvent = CreateWorkerEvent(kQuickTouchEventPrefix, pNode->iTouchscreen);
-    if (pNode->hQuickTouchEvent == 0) return 1;
+    if (pNode->hQuickTouchEvent == 0) return ARM_QT_NO_EVENT;
 
     DWORD dwThreadId = 0;
     pNode->hQuickTouchThread = CreateThread(nullptr, WORKER_STACK_SIZE, QuickTouchThread, pNode, 0, &dwThreadId);
-    if (dwThreadId == 0) return 2;
+    if (dwThreadId == 0) return ARM_QT_NO_THREAD;
     SetThreadPriority(pNode->hQuickTouchThread, THREAD_PRIORITY_HIGHEST);
 
     DWORD dwEventR0 = 0;
     switch (ToRing0Handle(pNode->hQuickTouchEvent, &dwEventR0)) {
-    case TO_RING0_NOT_FOUND: return 3;
-    case TO_RING0_REFUSED: return 4;
+    case TO_RING0_NOT_FOUND: return ARM_QT_NO_OPENVXDHANDLE;
+    case TO_RING0_REFUSED: return ARM_QT_RING0_REFUSED;
     default: break;
     }
 
     // This hand-over is bracketed for touchscreen 0 whatever the worker's
     // touchscreen; the request itself names the worker's.
     VxdChange(FALSE, 0);
-    if (!SendEventRequest(REQ_SET_QUICKTOUCH_EVENT, static_cast<WORD>(pNode->iTouchscreen), dwEventR0)) return 5;
+    if (!SendEventRequest(REQ_SET_QUICKTOUCH_EVENT, static_cast<WORD>(pNode->iTouchscreen), dwEventR0))
+        return ARM_QT_DRIVER_REFUSED;
     VxdChange(TRUE, 0);
-    return 0;
+    return ARM_QT_OK;
 }
 
 // ------------------------------------------------------------------ the refresher

@@ -117,19 +117,29 @@ int StopCurrentWorker();
 // Stops every worker, from the first to the last; the list ends empty.
 void StopAllWorkers();
 
-// Hands a new packet event for touchscreen iTouchscreen to the driver. 0 on
-// success; otherwise the failed step: 1 the event cannot be created, 2
-// OpenVxDHandle refused it, 3 the driver refused REQ_SET_XY_EVENT (the change
-// bracket is left open), 4 KERNEL32 has no OpenVxDHandle. *phXyEvent receives
-// the event once it exists, *pdwXyEventR0 the ring-0 handle once converted.
+// What ArmXyEvent returns: 0, or the step that failed.
+inline constexpr int ARM_XY_OK = 0;
+inline constexpr int ARM_XY_NO_EVENT = 1;          // the event cannot be created
+inline constexpr int ARM_XY_RING0_REFUSED = 2;     // OpenVxDHandle refused it
+inline constexpr int ARM_XY_DRIVER_REFUSED = 3;    // REQ_SET_XY_EVENT refused; the bracket is left open
+inline constexpr int ARM_XY_NO_OPENVXDHANDLE = 4;  // KERNEL32 has no OpenVxDHandle
+
+// Hands a new packet event for touchscreen iTouchscreen to the driver.
+// *phXyEvent receives the event once it exists, *pdwXyEventR0 the ring-0
+// handle once converted.
 int ArmXyEvent(LONG iTouchscreen, HANDLE* phXyEvent, DWORD* pdwXyEventR0);
 
+// What ArmQuickTouchEvent returns: 0, or the step that failed.
+inline constexpr int ARM_QT_OK = 0;
+inline constexpr int ARM_QT_NO_EVENT = 1;          // the event cannot be created
+inline constexpr int ARM_QT_NO_THREAD = 2;         // the refresher cannot be created
+inline constexpr int ARM_QT_NO_OPENVXDHANDLE = 3;  // KERNEL32 has no OpenVxDHandle
+inline constexpr int ARM_QT_RING0_REFUSED = 4;     // OpenVxDHandle refused the event
+inline constexpr int ARM_QT_DRIVER_REFUSED = 5;    // REQ_SET_QUICKTOUCH_EVENT refused; the bracket is left open
+
 // Creates the node's quick-touch event, starts its refresher and hands the
-// event to the driver inside a change bracket for touchscreen 0. 0 on
-// success; otherwise the failed step: 1 the event cannot be created, 2 the
-// thread cannot be created, 3 KERNEL32 has no OpenVxDHandle, 4 OpenVxDHandle
-// refused the event, 5 the driver refused REQ_SET_QUICKTOUCH_EVENT (the
-// bracket is left open). Needs the node's hStopEvent.
+// event to the driver inside a change bracket for touchscreen 0. Needs the
+// node's hStopEvent.
 int ArmQuickTouchEvent(WorkerNode* pNode);
 
 // The wait of both worker threads: on the node's stop event and on the
