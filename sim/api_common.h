@@ -7,15 +7,13 @@
 
 #include "kernel.h"
 #include "machine.h"
+#include "text.h"
 
 namespace sim::api {
 
 inline Kernel& K() { return Machine::current().kernel(); }
 
-inline std::string lower(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+using sim::lower;
 
 // One Win32 call: holds the kernel lock for its lifetime and knows the
 // calling thread, which it attaches on first use. A thread the machine is

@@ -6,6 +6,7 @@
 
 #include "machine.h"
 #include "orvane/driver.h"
+#include "text.h"
 
 namespace sim {
 
@@ -19,16 +20,7 @@ struct Tls {
 };
 thread_local Tls tls;
 
-std::string lower(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
-std::string hex(uintptr_t v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
-    return buf;
-}
 
 }  // namespace
 
@@ -210,7 +202,7 @@ Kernel::ObjRef Kernel::lookup_locked(HANDLE h, const char* api) {
     auto it = handles_.find(v);
     if (it != handles_.end()) return it->second;
     if (closed_.count(v))
-        machine_.report_misuse(std::string(api) + ": handle " + hex(v) + " used after CloseHandle");
+        machine_.report_misuse(std::string(api) + ": handle " + hex(v, 0, true) + " used after CloseHandle");
     self_locked()->last_error = ERROR_INVALID_HANDLE;
     return nullptr;
 }
@@ -558,7 +550,7 @@ void Kernel::set_event_ring0(uint32_t r0) {
     std::lock_guard<std::mutex> lk(mu);
     auto it = ring0_.find(r0);
     if (it == ring0_.end()) {
-        machine_.report_misuse("driver set an event through an unknown ring-0 handle " + hex(r0));
+        machine_.report_misuse("driver set an event through an unknown ring-0 handle " + hex(r0, 0, true));
         return;
     }
     it->second->signalled = true;

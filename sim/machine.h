@@ -180,4 +180,10 @@ private:
 // simulated machine does not implement.
 [[noreturn]] void not_simulated(const std::string& what);
 
+// For tests that call the program's functions from their own thread: the
+// next `skip` allocations with new (std::nothrow), by any thread, succeed and
+// the one after them fails; -1 lets all succeed again. Machine::fail_call
+// counts the program's threads only.
+void fail_nothrow_allocation(int skip);
+
 }  // namespace sim

@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "text.h"
+
 namespace sim::orvane {
 
 namespace {
@@ -76,11 +78,7 @@ bool is_tagged_request(uint32_t code) {
     return code == REQ_GET_TOUCHSCREEN || code == REQ_SET_MONITOR_NUMBER || code == REQ_GET_ALIGNMENT;
 }
 
-std::string hex(uint32_t v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(v));
-    return buf;
-}
+std::string hex(uint32_t v) { return sim::hex(v, 8); }
 
 template <size_t N>
 void copy_text(CHAR (&field)[N], const std::string& text) {

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "platform/win32.h"
+#include "text.h"
 
 namespace runner {
 
@@ -12,11 +13,7 @@ namespace {
 
 using Json = sim::Fields;
 
-std::string hex(uint64_t v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-    return buf;
-}
+using sim::hex;
 
 std::string plain(const Json& j) {
     if (j.is_string()) return j.get<std::string>();

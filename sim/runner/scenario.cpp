@@ -84,6 +84,7 @@
 #include <toml++/toml.h>
 
 #include "driver/protocol.h"
+#include "text.h"
 
 namespace runner {
 
@@ -796,11 +797,7 @@ std::string point_text(const Step& s) {
     return "at (" + std::to_string(s.x) + ", " + std::to_string(s.y) + ")";
 }
 
-std::string hex(uint64_t v, int width) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "0x%0*llX", width, static_cast<unsigned long long>(v));
-    return buf;
-}
+using sim::hex;
 
 std::string rect_text(const RECT& r) {
     return "(" + std::to_string(r.left) + "," + std::to_string(r.top) + ")-(" + std::to_string(r.right) + "," +

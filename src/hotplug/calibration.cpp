@@ -10,6 +10,8 @@
 #include "settings/trace.h"
 
 HANDLE ghCalExitEvent = 0;
+HANDLE gahCalWatchers[MAX_CAL_WATCHERS];
+LONG gnCalWatchers = 0;
 
 namespace {
 
@@ -20,24 +22,19 @@ const char kCalProgramName[] = "Quavel";
 const DWORD kStartupInfoSize = 68;
 static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOA) == kStartupInfoSize);
 
-// Exit watchers that may still run, by thread handle; the first
-// nCalWatchers entries are used.
-HANDLE ahCalWatchers[MAX_CAL_WATCHERS];
-LONG nCalWatchers = 0;
-
 // Closes the handles of exit watchers that have ended and drops them from
 // the table; with dwWaitMs 0 it only looks. TRUE when none is left.
 BOOL CollectCalWatchers(DWORD dwWaitMs) {
     LONG nKept = 0;
-    for (LONG i = 0; i < nCalWatchers; ++i) {
-        const DWORD dwResult = WaitForSingleObject(ahCalWatchers[i], dwWaitMs);
+    for (LONG i = 0; i < gnCalWatchers; ++i) {
+        const DWORD dwResult = WaitForSingleObject(gahCalWatchers[i], dwWaitMs);
         if (dwResult == WAIT_OBJECT_0)
-            CloseHandle(ahCalWatchers[i]);
+            CloseHandle(gahCalWatchers[i]);
         else if (dwResult != WAIT_FAILED)  // still running
-            ahCalWatchers[nKept++] = ahCalWatchers[i];
+            gahCalWatchers[nKept++] = gahCalWatchers[i];
     }
-    nCalWatchers = nKept;
-    return nCalWatchers == 0 ? TRUE : FALSE;
+    gnCalWatchers = nKept;
+    return gnCalWatchers == 0 ? TRUE : FALSE;
 }
 
 // Appends pszText to the text in szBuffer as far as it fits, keeping the
@@ -155,7 +152,7 @@ int StartCalibrationProcess(LPSTR pszCommandLine, PROCESS_INFORMATION* pInfo) {
 void WatchCalibrationExit(const PROCESS_INFORMATION*) {
     // Watchers of earlier launches that have ended give their slots back.
     CollectCalWatchers(0);
-    if (nCalWatchers >= MAX_CAL_WATCHERS) return;
+    if (gnCalWatchers >= MAX_CAL_WATCHERS) return;
     if (!MakeWatchersEndEvent()) return;
 
     if (ghCalExitEvent == 0) {
@@ -173,7 +170,7 @@ void WatchCalibrationExit(const PROCESS_INFORMATION*) {
         CloseHandle(hWatcherEvent);
         return;
     }
-    ahCalWatchers[nCalWatchers++] = hThread;
+    gahCalWatchers[gnCalWatchers++] = hThread;
 }
 
 DWORD WINAPI CalExitWatcher(LPVOID pExitEvent) {

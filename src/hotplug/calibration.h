@@ -31,6 +31,11 @@ inline constexpr DWORD CAL_READY_SLICE_MS = 100;
 // the calibration program's end unwatched.
 inline constexpr LONG MAX_CAL_WATCHERS = 16;
 
+// Exit watchers that may still run, by thread handle; the first
+// gnCalWatchers entries are used. Only the main thread touches them.
+extern HANDLE gahCalWatchers[MAX_CAL_WATCHERS];
+extern LONG gnCalWatchers;
+
 // "RykCalExitEvent": auto-reset, set by the calibration program when it has
 // finished. 0 until the first launch that watches its program's end.
 extern HANDLE ghCalExitEvent;

@@ -1,4 +1,6 @@
 // Misuse of the API that the machine reports, so that tests can demand none.
+#include <atomic>
+
 #include <gtest/gtest.h>
 
 #include "machine.h"
@@ -117,20 +119,33 @@ TEST(Misuse, DebugBreakWithoutADebugger) {
     }
 }
 
+// Counts the machine threads whose routine was left, by return or by the
+// machine ending them (which unwinds their stacks).
+std::atomic<int> g_left{0};
+struct CountsLeaving {
+    ~CountsLeaving() { ++g_left; }
+};
+
 TEST(Misuse, MachineEndsThreadsStillWaiting) {
     // Destroying the machine must end its threads, however they wait.
-    sim::Machine m;
-    for (int i = 0; i < 4; ++i)
-        CreateThread(
-            nullptr, 512,
-            [](LPVOID) -> DWORD {
-                MSG msg;
-                while (GetMessageA(&msg, nullptr, 0, 0)) {
-                }
-                return 0;
-            },
-            nullptr, 0, nullptr);
-    m.settle();
+    g_left = 0;
+    {
+        sim::Machine m;
+        for (int i = 0; i < 4; ++i)
+            CreateThread(
+                nullptr, 512,
+                [](LPVOID) -> DWORD {
+                    CountsLeaving leaving;
+                    MSG msg;
+                    while (GetMessageA(&msg, nullptr, 0, 0)) {
+                    }
+                    return 0;
+                },
+                nullptr, 0, nullptr);
+        m.settle();
+        EXPECT_EQ(g_left.load(), 0) << "every thread waits for a message that never comes";
+    }
+    EXPECT_EQ(g_left.load(), 4) << "the machine's end left a thread in its wait";
 }
 
 }  // namespace

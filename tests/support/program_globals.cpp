@@ -36,6 +36,8 @@ void ResetProgramGlobals() {
     ghWatchersEndEvent = 0;
     gdwAddMonThreadId = 0;
     ghCalExitEvent = 0;
+    for (HANDLE& h : gahCalWatchers) h = 0;
+    gnCalWatchers = 0;
     gbRightButton = 0;
     giLastX = 0;
     giLastY = 0;
@@ -46,6 +48,19 @@ void ResetProgramGlobals() {
     gpServiceKey = nullptr;
     giNumberOfMonitors = 0;
     gnMonitorsAtStart = 0;
+    // The driver's settings, each at its default.
+    gdwMouseMode = 6;
+    gdwBeepFlag = 1;
+    gdwBeepTime = 20;
+    gdwBeepFreq = 4000;
+    gdwDefaultDragDelay = 200;
+    gdwMinDragDelay = 0;
+    gdwMaxDragDelay = 1000;
+    gdwNumberOfTouchscreens = 1;
+    gdwNumXScreens = 1;
+    gdwNumYScreens = 1;
+    gabCplLanguage[0] = 0;
+    gabCplLanguage[1] = 0;
     gbTrace = 0;
     gdwHoldTimeMs = 0;
     gdwHoldRadius = HOLD_RADIUS_DEFAULT;

@@ -18,47 +18,11 @@
 #include "registry.h"
 #include "unit_support.h"
 
-// ------------------------------------------------------------------ allocation failures
-//
-// The program allocates with new (std::nothrow) only. These replacements let
-// a test make one such allocation fail; otherwise they hand out ordinary
-// memory, so sanitizers still see every allocation.
-
-namespace {
-std::atomic<int> gnNothrowToSkip{-1};  // -1: none fails
-
-bool NothrowAllocationFails() {
-    int n = gnNothrowToSkip.load();
-    while (n >= 0) {
-        if (gnNothrowToSkip.compare_exchange_weak(n, n - 1)) return n == 0;
-    }
-    return false;
-}
-}  // namespace
-
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    if (NothrowAllocationFails()) return nullptr;
-    try {
-        return ::operator new(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    if (NothrowAllocationFails()) return nullptr;
-    try {
-        return ::operator new[](size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-
 namespace unit {
 
 // The next `skip` allocations with new (std::nothrow) succeed and the one
 // after them fails; -1 lets all succeed. Also used by monitor_table_test.cpp.
-void FailNothrowAllocation(int skip) { gnNothrowToSkip = skip; }
+void FailNothrowAllocation(int skip) { sim::fail_nothrow_allocation(skip); }
 
 namespace {
 struct SavedRow {
