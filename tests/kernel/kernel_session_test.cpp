@@ -91,7 +91,7 @@ TEST_P(SessionEnd, MessagesWhereTheThreadReadsThemThenTheProcessEnds) {
     });
     // Into the plain wait, not through it as settle() would go.
     if (c.where == Where::plain_wait_3s)
-        m.advance_ms(1);
+        m.quiesce();
     else
         m.settle();
     EXPECT_EQ(m.end_session(pid), c.ended);
@@ -128,7 +128,7 @@ const Case kCases[] = {
     {"InTheMessageLoop", Where::message_loop, TRUE, {"query 0 0", "end 1 0"}, true, "session_end", 0},
     {"InsideAHeldMessageBox", Where::held_message_box, TRUE, {"query 0 0", "end 1 0"}, true, "session_end", 0},
     // A plain wait handles no sent message: the answer comes when it ends.
-    {"AfterAPlainWait", Where::plain_wait_3s, TRUE, {"query 0 0", "end 1 0"}, true, "session_end", 2999},
+    {"AfterAPlainWait", Where::plain_wait_3s, TRUE, {"query 0 0", "end 1 0"}, true, "session_end", 3000},
     // One window refused: those that agreed hear that the session goes on.
     {"Refused", Where::message_loop, FALSE, {"query 0 0"}, false, "", 0},
     // A thread that never reads its messages is ended as End Task ends it.
