@@ -25,13 +25,11 @@ void PressAtStart(const HoldState& hold, DWORD* pdwButtonState) {
     *pdwButtonState = BUTTON_LEFT_DOWN;
 }
 
-// Right down and up with a move each at the starting point, then the nudge.
-// The worker's button stays as it was: up.
+// A right click at the starting point. The worker's button stays as it
+// was: up.
 void RightClickAtStart(const HoldState& hold) {
     MoveCursor(hold.iStartX, hold.iStartY);
-    MouseInput(BUTTON_RIGHT_DOWN, 0, 0);
-    MouseInput(BUTTON_RIGHT_UP, 0, 0);
-    MouseInput(MOUSEEVENTF_MOVE, 1, 1);
+    MouseClick(true);
 }
 
 }  // namespace

@@ -34,13 +34,6 @@ void Nudge() { MouseInput(MOUSEEVENTF_MOVE, 1, 1); }
 
 void ZeroMove() { MouseInput(MOUSEEVENTF_MOVE, 0, 0); }
 
-// Down and up with a move each, then a nudge.
-void Click(bool bRight) {
-    MouseInput(DownState(bRight), 0, 0);
-    MouseInput(UpState(bRight), 0, 0);
-    Nudge();
-}
-
 void Press(bool bRight) { MouseInput(bRight ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN, 0, 0); }
 
 void Release(bool bRight) {
@@ -54,6 +47,12 @@ bool HeldIsRight(DWORD dwButtonState) { return dwButtonState == BUTTON_RIGHT_DOW
 
 }  // namespace
 
+void MouseClick(bool bRight) {
+    MouseInput(DownState(bRight), 0, 0);
+    MouseInput(UpState(bRight), 0, 0);
+    Nudge();
+}
+
 void TranslatePacket(const TouchPacket* pPacket, DWORD* pdwButtonState) {
     MoveCursor(pPacket->iX, pPacket->iY);
     const DWORD dwKind = pPacket->dwFlags & PKT_KIND;
@@ -61,10 +60,10 @@ void TranslatePacket(const TouchPacket* pPacket, DWORD* pdwButtonState) {
     const bool bRight = RightMode();
 
     if (dwKind == 0) {
-        Click(bRight);
+        MouseClick(bRight);
     } else if (dwKind == 1) {
         ZeroMove();
-        if (bRelease) Click(bRight);
+        if (bRelease) MouseClick(bRight);
     } else if (bRelease) {
         // A button that is down is released with the button that went down,
         // also when the mode was switched since; the new mode applies from
@@ -87,7 +86,7 @@ void TranslateFarTouch(const TouchPacket* pPacket, DWORD* pdwButtonState) {
         *pdwButtonState = UpState(HeldIsRight(*pdwButtonState));
     }
     MoveCursor(giLastX.load(), giLastY.load());
-    Click(RightMode());
+    MouseClick(RightMode());
     MoveCursor(pPacket->iX, pPacket->iY);
     *pdwButtonState = DownState(RightMode());
     MouseInput(*pdwButtonState, 0, 0);

@@ -28,6 +28,9 @@ inline constexpr DWORD BUTTON_RIGHT_DOWN = MOUSEEVENTF_MOVE | MOUSEEVENTF_RIGHTD
 // trace is on: mouse_event(dwFlags, dx, dy, 0, 0) and SetCursorPos(x, y).
 void MouseInput(DWORD dwFlags, DWORD dx, DWORD dy);
 void MoveCursor(LONG x, LONG y);
+// A click of the right or left button: down and up with a move each, then
+// the one-pixel nudge that follows every button-up.
+void MouseClick(bool bRight);
 
 // Turns one packet into mouse input: the cursor to the packet's point, then,
 // by report kind (the low byte of dwFlags) and PKT_RELEASE,
