@@ -408,11 +408,19 @@ DWORD Kernel::wait_locked(std::unique_lock<std::mutex>& lk, ThreadCtx* t, std::v
 
 // ------------------------------------------------------------------ the harness
 
-void Kernel::settle() {
-    std::unique_lock<std::mutex> lk(mu);
+Kernel::ThreadCtx* Kernel::harness_locked() {
+    // The harness is counted as running from the moment it starts a
+    // process: otherwise time could run on while the process's first
+    // thread waits before the harness has said a word.
     ThreadCtx* t = self_locked();
     t->harness = true;
     check_kill_locked(t);
+    return t;
+}
+
+void Kernel::settle() {
+    std::unique_lock<std::mutex> lk(mu);
+    ThreadCtx* t = harness_locked();
     t->blocked = true;
     --running_;
     running_dropped_locked();
@@ -423,18 +431,14 @@ void Kernel::settle() {
 
 void Kernel::quiesce() {
     std::unique_lock<std::mutex> lk(mu);
-    ThreadCtx* t = self_locked();
-    t->harness = true;
-    check_kill_locked(t);
+    harness_locked();
     // The harness stays counted as running, so time cannot move on.
     settle_cv_.wait(lk, [&] { return running_ <= 1; });
 }
 
 void Kernel::advance_ms(uint64_t ms) {
     std::unique_lock<std::mutex> lk(mu);
-    ThreadCtx* t = self_locked();
-    t->harness = true;
-    check_kill_locked(t);
+    ThreadCtx* t = harness_locked();
     wait_locked(lk, t, {}, {}, false, static_cast<DWORD>(ms));
 }
 
@@ -442,6 +446,7 @@ DWORD Kernel::start_process(const std::string& name, std::function<int()> main) 
     std::lock_guard<std::mutex> lk(mu);
     Process* p = new_process_locked(name);
     ThreadCtx* t = new_thread_locked(p, name + " main");
+    harness_locked();  // after the main thread, which keeps the first id
     spawn_locked(t, [main = std::move(main)] { return static_cast<DWORD>(main()); }, true);
     return p->id;
 }
@@ -454,6 +459,7 @@ DWORD Kernel::start_console_process(const std::string& name, const std::string& 
     p->console = true;
     p->captures_output = true;
     ThreadCtx* t = new_thread_locked(p, name + " main");
+    harness_locked();
     spawn_locked(t, [main = std::move(main)] { return static_cast<DWORD>(main()); }, true);
     return p->id;
 }
@@ -652,9 +658,7 @@ void Kernel::answer_sent_locked(SentMessage& s, LRESULT result) {
 Kernel::SessionEnd Kernel::end_session(DWORD pid, DWORD answer_ms, DWORD hung_ms) {
     SessionEnd out;
     std::unique_lock<std::mutex> lk(mu);
-    ThreadCtx* self = self_locked();
-    self->harness = true;
-    check_kill_locked(self);
+    ThreadCtx* self = harness_locked();
     Process* p = process_by_id_locked(pid);
     if (!p || p->ended) return out;
     out.found = true;

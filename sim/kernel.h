@@ -189,6 +189,7 @@ public:
     std::mutex mu;
 
     ThreadCtx* self_locked();  // the calling thread, attached on first use
+    ThreadCtx* harness_locked();  // the calling thread, as the harness
     void check_kill_locked(ThreadCtx* t);
     void set_error(DWORD e);
     DWORD get_error();

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "kernel.h"
 #include "machine.h"
@@ -110,6 +112,28 @@ TEST(Clock, QuiesceLetsThreadsRunButNotTime) {
     CloseHandle(tb);
     CloseHandle(ev);
     CloseHandle(go);
+}
+
+// A process started by the harness may reach a timed wait before the
+// harness calls the machine again; the harness counts as running from the
+// start, so the wait cannot run out meanwhile, however late the harness is.
+TEST(Clock, TimeStandsStillFromTheStartOfAProcess) {
+    sim::Machine m;
+    std::atomic<DWORD> woke_at{0};
+    const DWORD pid = m.start_process("Waiter.exe", [&woke_at]() -> int {
+        HANDLE e = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        WaitForSingleObject(e, 3000);
+        woke_at = GetTickCount();
+        CloseHandle(e);
+        return 0;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // a late harness
+    m.quiesce();
+    EXPECT_EQ(m.now_us(), 0u);
+    EXPECT_FALSE(m.process_ended(pid));
+    m.settle();
+    EXPECT_TRUE(m.process_ended(pid));
+    EXPECT_EQ(woke_at.load(), 3000u);
 }
 
 TEST(Clock, AdvanceStopsAtItsTarget) {
