@@ -61,6 +61,7 @@ void ResetProgramGlobals() {
     gdwNumYScreens = 1;
     gabCplLanguage[0] = 0;
     gabCplLanguage[1] = 0;
+    for (int i = 0; i < DRIVER_SETTINGS_ROWS; ++i) DriverSettings[i].bLoaded = FALSE;
     gbTrace = 0;
     gdwHoldTimeMs = 0;
     gdwHoldRadius = HOLD_RADIUS_DEFAULT;

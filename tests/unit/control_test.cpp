@@ -26,8 +26,6 @@ using ::testing::ValuesIn;
 using Pairs = std::vector<std::pair<LONG, LONG>>;
 using Replies = std::vector<std::pair<uint64_t, int64_t>>;
 
-sim::MonitorConfig Monitor(LONG left, LONG right) { return {{left, 0, right, 768}, {}}; }
-
 std::string KeyOf(const std::string& serial) { return "Enum\\Ryk\\" + serial; }
 
 // The program on a machine with `monitors` side by side and these
@@ -36,10 +34,7 @@ class ControlTest : public HotplugTest {
 protected:
     sim::Machine& Start(size_t monitors, const std::vector<std::pair<int32_t, std::string>>& screens,
                         const std::function<void(sim::Machine&)>& before = nullptr) {
-        sim::Config config;
-        config.monitors.clear();
-        for (size_t i = 0; i < monitors; ++i)
-            config.monitors.push_back(Monitor(static_cast<LONG>(1024 * i), static_cast<LONG>(1024 * (i + 1))));
+        const sim::Config config = SideBySide(monitors);
         std::vector<TouchscreenConfig> configs;
         for (const auto& [monitor, serial] : screens) configs.push_back(Screen(monitor, serial, KeyOf(serial)));
         sim::Machine& m = BootMachine(config, configs);

@@ -325,9 +325,7 @@ TEST_F(ProgramEndTest, ShutdownWithdrawsInOrder) {
 class RemoveWatcherTest : public HotplugTest {};
 
 TEST_F(RemoveWatcherTest, StopsEveryWorkerAndRestartsNone) {
-    sim::Config config;
-    config.monitors = {{{0, 0, 1024, 768}, {}}, {{1024, 0, 2048, 768}, {}}};
-    sim::Machine& m = BootMachine(config, {Screen(0, "A", "Enum\\A"), Screen(1, "B", "Enum\\B")});
+    sim::Machine& m = BootMachine(SideBySide(2), {Screen(0, "A", "Enum\\A"), Screen(1, "B", "Enum\\B")});
     m.registry().set_string(HKEY_LOCAL_MACHINE, "Enum\\A", "SerialNumber", "A");
     m.registry().set_string(HKEY_LOCAL_MACHINE, "Enum\\B", "SerialNumber", "B");
     const DWORD pid = StartRykXyLdr(m);

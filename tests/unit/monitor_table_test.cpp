@@ -23,11 +23,6 @@
 
 namespace unit {
 
-// Defined in settings_test.cpp.
-void FailNothrowAllocation(int skip);
-void SaveSettingsState();
-void RestoreSettingsState();
-
 namespace {
 
 using ::testing::ElementsAre;
@@ -799,7 +794,7 @@ TEST_F(MonitorTableTest, DisplayChangeMessage) {
 
 TEST_F(MonitorTableTest, ArraysThatCannotBeAllocatedOnTheSystemPath) {
     sim::Machine& m = Start(sim::Windows::v98, {Mon(kPrimary), Mon(kRight)}, {Screen(0), Screen(1)});
-    FailNothrowAllocation(0);
+    sim::fail_nothrow_allocation(0);
     EXPECT_EQ(EnumMonitors(0, INIT_MONITOR_INFO), MONITORS_NO_MEMORY);
     EXPECT_EQ(gpMonitors, nullptr);
     EXPECT_EQ(giMonitorCapacity, 0);
@@ -819,7 +814,7 @@ TEST_F(MonitorTableTest, LargerArraysThatCannotBeAllocated) {
     sim::Machine& m = Built98({Mon(kPrimary), Mon(kRight)}, {Screen(0), Screen(1), Screen(2)});
     const MONITORINFO* pArrays = gpMonitors;
     m.desktop().set_monitors({Mon(kPrimary), Mon(kLeft), Mon(kBelow)});
-    FailNothrowAllocation(0);
+    sim::fail_nothrow_allocation(0);
     EXPECT_EQ(EnumMonitors(0, REFRESH_MONITOR_INFO), MONITORS_NO_MEMORY);
     EXPECT_EQ(gpMonitors, pArrays);
     EXPECT_EQ(giNumberOfMonitors, 2);
@@ -843,7 +838,7 @@ TEST_P(GridMemoryTest, GridBuildWithoutMemory) {
     const GridMemoryCase& c = GetParam();
     sim::Machine& m = Start(sim::Windows::v95, {Mon(kPrimary)}, {Screen(0)});
     WriteGridSettings(m.registry(), 2, 2);
-    FailNothrowAllocation(c.skip);
+    sim::fail_nothrow_allocation(c.skip);
     EXPECT_EQ(EnumMonitors(0, INIT_MONITOR_INFO), MONITORS_NO_MEMORY);
     EXPECT_EQ(gpMonitors, nullptr);
     EXPECT_EQ(giNumberOfMonitors, 0);

@@ -36,19 +36,13 @@ std::vector<std::string> SessionAnswers(sim::Machine& m) {
     return out;
 }
 
-sim::Config TwoMonitors() {
-    sim::Config config;
-    config.monitors = {{{0, 0, 1024, 768}, {}}, {{1024, 0, 2048, 768}, {}}};
-    return config;
-}
-
 // One run with two touchscreens, ended by `end`; the requests the end
 // caused. The machine must stay clean.
 std::vector<std::string> ShutdownRequests(bool by_session_end, std::vector<std::string>* answers) {
     ResetProgramGlobals();
     std::vector<std::string> out;
     {
-        sim::Machine m(TwoMonitors());
+        sim::Machine m(SideBySide(2));
         m.driver().add_touchscreen(Screen(0, "A", "A"));
         m.driver().add_touchscreen(Screen(1, "B", "B"));
         const DWORD pid = StartRykXyLdr(m);

@@ -20,42 +20,6 @@
 
 namespace unit {
 
-// The next `skip` allocations with new (std::nothrow) succeed and the one
-// after them fails; -1 lets all succeed. Also used by monitor_table_test.cpp.
-void FailNothrowAllocation(int skip) { sim::fail_nothrow_allocation(skip); }
-
-namespace {
-struct SavedRow {
-    BOOL bLoaded;
-    std::vector<BYTE> bytes;
-};
-std::vector<SavedRow> gSavedRows;
-}  // namespace
-
-// The settings store as a test found it, put back when it ends: each test
-// sees the same storage and flags whatever ran before it in this process.
-// Also used by monitor_table_test.cpp.
-void SaveSettingsState() {
-    gSavedRows.clear();
-    for (int i = 0; i < DRIVER_SETTINGS_ROWS; ++i) {
-        const RegValueEntry& row = DriverSettings[i];
-        const BYTE* p = static_cast<const BYTE*>(row.pData);
-        gSavedRows.push_back({row.bLoaded, std::vector<BYTE>(p, p + row.cbData)});
-    }
-}
-
-void RestoreSettingsState() {
-    for (size_t i = 0; i < gSavedRows.size(); ++i) {
-        RegValueEntry& row = DriverSettings[i];
-        row.bLoaded = gSavedRows[i].bLoaded;
-        std::memcpy(row.pData, gSavedRows[i].bytes.data(), gSavedRows[i].bytes.size());
-    }
-    delete gpServiceKey;
-    gpServiceKey = nullptr;
-    std::memset(gszServiceKey, 0, sizeof gszServiceKey);
-    FailNothrowAllocation(-1);
-}
-
 namespace {
 
 using ::testing::ElementsAreArray;
@@ -496,7 +460,7 @@ INSTANTIATE_TEST_SUITE_P(Settings, LoadDriverSettingsTest, ValuesIn(kLoadCases),
 TEST_F(SettingsTest, KeyObjectThatCannotBeAllocated) {
     sim::Machine& m = BootWindows(sim::Windows::v98);
     WriteAllValues(m.registry(), kClassKey);
-    FailNothrowAllocation(0);
+    sim::fail_nothrow_allocation(0);
     EXPECT_EQ(LoadDriverSettings(), 4);
     EXPECT_EQ(gpServiceKey, nullptr);
     for (int i = 0; i < DRIVER_SETTINGS_ROWS; ++i) EXPECT_EQ(RowValue(i), kRows[i].value) << kRows[i].name;

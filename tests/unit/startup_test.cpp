@@ -86,9 +86,7 @@ class ProgramStateTest : public MachineTest {};
 // What start-up leaves behind while the message loop runs, and what shutdown
 // gives back.
 TEST_F(ProgramStateTest, HiddenWindowPriorityAndSingleInstanceMutex) {
-    sim::Config config;
-    config.monitors = {{{0, 0, 1024, 768}, {}}, {{1024, 0, 2048, 768}, {}}};
-    sim::Machine& m = Boot(config, {Screen(-1), Screen(1)});
+    sim::Machine& m = Boot(SideBySide(2), {Screen(-1), Screen(1)});
     const HICON hIcon = LoadIconA(nullptr, IDI_APPLICATION);
     const HCURSOR hCursor = LoadCursorA(nullptr, IDC_ARROW);
     const HINSTANCE hInstance = GetModuleHandleA(nullptr);

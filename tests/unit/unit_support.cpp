@@ -1,5 +1,6 @@
 #include "unit_support.h"
 
+#include <cstring>
 #include <mutex>
 
 #include "app/app.h"
@@ -30,6 +31,46 @@ void MachineTest::TearDown() {
         machine_.reset();
     }
     ResetProgramGlobals();
+}
+
+sim::Config SideBySide(size_t count, sim::OpenVxd open_vxd) {
+    sim::Config config;
+    config.monitors.clear();
+    for (size_t i = 0; i < count; ++i) {
+        const LONG left = static_cast<LONG>(1024 * i);
+        config.monitors.push_back({{left, 0, left + 1024, 768}, {}});
+    }
+    config.open_vxd_handle = open_vxd;
+    return config;
+}
+
+namespace {
+struct SavedRow {
+    BOOL bLoaded;
+    std::vector<BYTE> bytes;
+};
+std::vector<SavedRow> gSavedRows;
+}  // namespace
+
+void SaveSettingsState() {
+    gSavedRows.clear();
+    for (int i = 0; i < DRIVER_SETTINGS_ROWS; ++i) {
+        const RegValueEntry& row = DriverSettings[i];
+        const BYTE* p = static_cast<const BYTE*>(row.pData);
+        gSavedRows.push_back({row.bLoaded, std::vector<BYTE>(p, p + row.cbData)});
+    }
+}
+
+void RestoreSettingsState() {
+    for (size_t i = 0; i < gSavedRows.size(); ++i) {
+        RegValueEntry& row = DriverSettings[i];
+        row.bLoaded = gSavedRows[i].bLoaded;
+        std::memcpy(row.pData, gSavedRows[i].bytes.data(), gSavedRows[i].bytes.size());
+    }
+    delete gpServiceKey;
+    gpServiceKey = nullptr;
+    std::memset(gszServiceKey, 0, sizeof gszServiceKey);
+    sim::fail_nothrow_allocation(-1);
 }
 
 TouchscreenConfig Screen(int32_t monitor, const std::string& serial, const std::string& path) {

@@ -1,7 +1,8 @@
 // Shared pieces of the unit tests: a fixture that gives each test a fresh
 // simulated machine and demands a clean protocol and no API misuse from it,
-// the reset of the program's globals between tests, and helpers for reading
-// recorded driver requests byte by byte.
+// the reset of the program's globals between tests, machines and settings
+// as tests start from them, and helpers for reading recorded driver requests
+// byte by byte.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +39,16 @@ protected:
 private:
     std::unique_ptr<sim::Machine> machine_;
 };
+
+// `count` monitors of 1024 x 768 side by side, the first (primary) at the
+// origin.
+sim::Config SideBySide(size_t count, sim::OpenVxd open_vxd = sim::OpenVxd::by_version);
+
+// The driver's settings table and service key as a test found them, put
+// back when it ends, with allocations made to succeed again: each test sees
+// the same storage and flags whatever ran before it in this process.
+void SaveSettingsState();
+void RestoreSettingsState();
 
 // A touchscreen on `monitor` with its own serial number and registry path.
 TouchscreenConfig Screen(int32_t monitor, const std::string& serial = "SN", const std::string& path = "KEY");

@@ -29,14 +29,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::ValuesIn;
 
-// Two monitors side by side.
-sim::Config TwoMonitors(sim::OpenVxd openVxd = sim::OpenVxd::by_version) {
-    sim::Config config;
-    config.monitors = {{{0, 0, 1024, 768}, {}}, {{1024, 0, 2048, 768}, {}}};
-    config.open_vxd_handle = openVxd;
-    return config;
-}
-
 // A request as "REQ_NAME touchscreen", with the handle for event requests
 // ("ring0" for a ring-0 handle, "0" for none), so that sequences compare as
 // text.
@@ -93,7 +85,7 @@ WorkerThreads ThreadsOf(sim::Machine& m, const WorkerNode* node) {
 
 class ServedTest : public ServedFixture {
 protected:
-    sim::Config DefaultConfig() const override { return TwoMonitors(); }
+    sim::Config DefaultConfig() const override { return SideBySide(2); }
 };
 
 // ------------------------------------------------------------------ the list
@@ -362,7 +354,7 @@ size_t OpenHandlesNamed(sim::Machine& m, const std::string& name) {
 
 TEST_P(FailedStartTest, StopsAndRemovesItsNodeAtOnce) {
     const FailedStartCase& c = GetParam();
-    sim::Machine& m = Serve({Screen(0), Screen(0)}, TwoMonitors(c.open_vxd));
+    sim::Machine& m = Serve({Screen(0), Screen(0)}, SideBySide(2, c.open_vxd));
     if (c.refused != 0) m.driver().refuse(c.refused, Refusal{.always = true});
     std::vector<sim::Kernel::ThreadCtx*> before;
     {
@@ -430,7 +422,7 @@ class ArmEventTest : public ServedTest, public ::testing::WithParamInterface<Arm
 
 TEST_P(ArmEventTest, StepCodesAndBrackets) {
     const ArmCase& c = GetParam();
-    sim::Machine& m = Serve({Screen(0), Screen(0)}, TwoMonitors(c.open_vxd));
+    sim::Machine& m = Serve({Screen(0), Screen(0)}, SideBySide(2, c.open_vxd));
     if (c.refused != 0) m.driver().refuse(c.refused, Refusal{.always = true});
     m.driver().clear_log();
 
@@ -763,7 +755,7 @@ using ProgramWorkersTest = MachineTest;
 // Two touchscreens on two monitors: a tap on each lands on its own monitor,
 // and after WM_CLOSE no worker thread is left when the process ends.
 TEST_F(ProgramWorkersTest, TapsLandOnTheirOwnMonitorsAndTheEndLeavesNoWorker) {
-    sim::Machine& m = Boot(TwoMonitors(), {Screen(0, "TS-0", "Enum\\TS-0"), Screen(1, "TS-1", "Enum\\TS-1")});
+    sim::Machine& m = Boot(SideBySide(2), {Screen(0, "TS-0", "Enum\\TS-0"), Screen(1, "TS-1", "Enum\\TS-1")});
     m.registry().set_string(HKEY_LOCAL_MACHINE, "Enum\\TS-0", "SerialNumber", "TS-0");
     m.registry().set_string(HKEY_LOCAL_MACHINE, "Enum\\TS-1", "SerialNumber", "TS-1");
     const DWORD pid = m.start_process("RykXyLdr", [] {
