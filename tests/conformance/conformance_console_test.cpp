@@ -62,10 +62,10 @@ TEST(OpenMutex, FindsAnExistingMutexWithoutTakingIt) {
 }
 
 TEST(OpenMutex, FailsForANameThatDoesNotExistAndCreatesNothing) {
-    SetLastError(0);
+    SetLastError(0xdeadbeef);
     EXPECT_EQ(OpenMutexA(SYNCHRONIZE, FALSE, "RykConformanceNoSuchMutex"), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    SetLastError(0);
+    SetLastError(0xdeadbeef);
     EXPECT_EQ(OpenMutexA(SYNCHRONIZE, FALSE, "RykConformanceNoSuchMutex"), nullptr) << "the first look created it";
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }

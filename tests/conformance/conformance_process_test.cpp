@@ -89,7 +89,7 @@ TEST(Process, AMissingProgramFailsWithFileOrPathNotFound) {
         PROCESS_INFORMATION pi{};
         std::vector<char> line(c.path.begin(), c.path.end());
         line.push_back('\0');
-        SetLastError(0);
+        SetLastError(0xdeadbeef);
         const BOOL ok =
             c.as_application_name
                 ? CreateProcessA(c.path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)
@@ -200,7 +200,7 @@ TEST(Process, TerminatingAProgramThatHasEndedFailsWithAccessDenied) {
     ASSERT_TRUE(child.Start(ChildCommandLine(ChildKind::never))) << "error " << GetLastError();
     ASSERT_TRUE(TerminateProcess(child.process(), 4));
     ASSERT_EQ(WaitForSingleObject(child.process(), 10000), WAIT_OBJECT_0);
-    SetLastError(0);
+    SetLastError(0xdeadbeef);
     EXPECT_FALSE(TerminateProcess(child.process(), 5));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     DWORD code = 0;

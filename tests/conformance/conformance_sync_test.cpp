@@ -64,12 +64,12 @@ TEST_P(NamedObjectTest, SecondCreateOpensTheSameObjectUntilTheLastHandleCloses) 
     const NamedKind& kind = GetParam();
     const std::string name = UniqueName(kind.label);
 
-    SetLastError(0);
+    SetLastError(0xdeadbeef);
     Handle first(kind.create(name.c_str()));
     ASSERT_TRUE(first);
     EXPECT_EQ(GetLastError(), 0u) << "a fresh create must leave no error";
 
-    SetLastError(0);
+    SetLastError(0xdeadbeef);
     Handle second(kind.create(name.c_str()));
     ASSERT_TRUE(second);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
@@ -78,7 +78,7 @@ TEST_P(NamedObjectTest, SecondCreateOpensTheSameObjectUntilTheLastHandleCloses) 
 
     // Closing one of two handles keeps the object and its name.
     first.reset();
-    SetLastError(0);
+    SetLastError(0xdeadbeef);
     Handle third(kind.create(name.c_str()));
     ASSERT_TRUE(third);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
@@ -87,7 +87,7 @@ TEST_P(NamedObjectTest, SecondCreateOpensTheSameObjectUntilTheLastHandleCloses) 
     // After the last handle is closed the name is free again.
     second.reset();
     third.reset();
-    SetLastError(0);
+    SetLastError(0xdeadbeef);
     Handle fresh(kind.create(name.c_str()));
     ASSERT_TRUE(fresh);
     EXPECT_EQ(GetLastError(), 0u) << "the name outlived the object's last handle";
@@ -98,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, NamedObjectTest, ::testing::ValuesIn(kNamedKinds
 TEST(NamedEvent, OpenEventFindsItOnlyWhileAHandleIsOpen) {
     const std::string name = UniqueName("open");
 
-    SetLastError(0);
+    SetLastError(0xdeadbeef);
     EXPECT_EQ(OpenEventA(EVENT_ALL_ACCESS, FALSE, name.c_str()), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 
@@ -110,7 +110,7 @@ TEST(NamedEvent, OpenEventFindsItOnlyWhileAHandleIsOpen) {
 
     created.reset();
     opened.reset();
-    SetLastError(0);
+    SetLastError(0xdeadbeef);
     EXPECT_EQ(OpenEventA(EVENT_ALL_ACCESS, FALSE, name.c_str()), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
@@ -123,7 +123,7 @@ TEST(NamedObject, NamesAreCaseSensitive) {
         SCOPED_TRACE(kind.label);
         Handle mixed(kind.create(name.c_str()));
         ASSERT_TRUE(mixed);
-        SetLastError(0);
+        SetLastError(0xdeadbeef);
         Handle other(kind.create(upper.c_str()));
         ASSERT_TRUE(other);
         EXPECT_EQ(GetLastError(), 0u) << "a name differing only in letter case opened the same object";
@@ -143,7 +143,7 @@ TEST(NamedObject, ANameHeldByAnObjectOfTheOtherKindCannotBeCreated) {
         const std::string name = UniqueName("clash");
         Handle holder(c.holder(name.c_str()));
         ASSERT_TRUE(holder);
-        SetLastError(0);
+        SetLastError(0xdeadbeef);
         Handle second(c.second(name.c_str()));
         EXPECT_FALSE(second) << name;
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE)) << name;
@@ -173,7 +173,7 @@ TEST(Mutex, InitialOwnerHoldsItRecursivelyAndOnlyTheOwnerReleasesIt) {
                 ReleaseMutex(m);
                 return;
             }
-            SetLastError(0);
+            SetLastError(0xdeadbeef);
             p.released = ReleaseMutex(m);
             p.error = GetLastError();
         });
@@ -190,7 +190,7 @@ TEST(Mutex, InitialOwnerHoldsItRecursivelyAndOnlyTheOwnerReleasesIt) {
     EXPECT_EQ(held_once.wait, WAIT_TIMEOUT) << "one release undid two acquisitions";
 
     ASSERT_TRUE(ReleaseMutex(m));
-    SetLastError(0);
+    SetLastError(0xdeadbeef);
     EXPECT_FALSE(ReleaseMutex(m)) << "released a mutex no longer owned";
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
 
@@ -382,17 +382,17 @@ TEST(Wait, AnInvalidHandleFailsWithErrorInvalidHandle) {
     const Case cases[] = {{"NULL", nullptr}, {"never issued", kBogusHandle}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
-        SetLastError(0);
+        SetLastError(0xdeadbeef);
         EXPECT_EQ(WaitForSingleObject(c.handle, 0), WAIT_FAILED);
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 
         // One bad handle fails the whole wait, even next to a signalled one.
         const HANDLE pair[2] = {event.get(), c.handle};
-        SetLastError(0);
+        SetLastError(0xdeadbeef);
         EXPECT_EQ(WaitForMultipleObjects(2, pair, FALSE, 0), WAIT_FAILED);
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 
-        SetLastError(0);
+        SetLastError(0xdeadbeef);
         EXPECT_FALSE(SetEvent(c.handle));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     }
@@ -476,7 +476,7 @@ TEST(Thread, PriorityRoundTrips) {
     ASSERT_TRUE(SetThreadPriority(thread.get(), THREAD_PRIORITY_ABOVE_NORMAL));
     std::vector<int> accepted, wrong_error;
     for (const int p : {3, 5, 14, 16, -3, -7, -14, -16}) {
-        SetLastError(0);
+        SetLastError(0xdeadbeef);
         if (SetThreadPriority(thread.get(), p)) {
             accepted.push_back(p);
         } else if (GetLastError() != static_cast<DWORD>(ERROR_INVALID_PARAMETER)) {

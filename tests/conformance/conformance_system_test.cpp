@@ -35,7 +35,7 @@ TEST(Version, GetVersionExRefusesAWrongStructureSize) {
     for (const DWORD size : {DWORD{0}, DWORD{147}, DWORD{149}, DWORD{1000}}) {
         OSVERSIONINFOA info{};
         info.dwOSVersionInfoSize = size;
-        SetLastError(0);
+        SetLastError(0xdeadbeef);
         EXPECT_FALSE(GetVersionExA(&info)) << "size " << size;
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)) << "size " << size;
     }
@@ -53,7 +53,7 @@ TEST(Module, TheSystemModulesAreLoadedAndUnknownOnesAreNot) {
         {"user32.dll", true}, {"RYKNOSUCHMODULE", false}, {"RykNoSuch.dll", false},
     };
     for (const Case& c : cases) {
-        SetLastError(0);
+        SetLastError(0xdeadbeef);
         const HMODULE m = GetModuleHandleA(c.name);
         EXPECT_EQ(m != nullptr, c.loaded) << c.name;
         if (!c.loaded) {
@@ -87,7 +87,7 @@ TEST_P(ExportTest, GetProcAddressFindsWhatWindows98Exports) {
     const ExportCase& c = GetParam();
     const HMODULE module = GetModuleHandleA(c.module);
     ASSERT_NE(module, nullptr);
-    SetLastError(0);
+    SetLastError(0xdeadbeef);
     const FARPROC p = GetProcAddress(module, c.function);
     EXPECT_EQ(p != nullptr, c.found);
     if (!c.found) {

@@ -177,7 +177,7 @@ TEST_P(CreationTest, CreationMessagesRunInsideCreateWindowOnTheCreatingThread) {
     const CreationCase& c = GetParam();
     RunOnNewThread([&c]() {
         CreateAnswers answers = c.answers;
-        SetLastError(0);
+        SetLastError(0xdeadbeef);
         HWND hwnd = CreateRecorder(&answers);
         EXPECT_EQ(hwnd != nullptr, c.created);
 
@@ -340,7 +340,7 @@ TEST_F(WindowTest, ADestroyedWindowIsNotFoundAndCannotBePostedTo) {
         ASSERT_TRUE(DestroyWindow(hwnd));
         EXPECT_FALSE(IsWindow(hwnd));
         EXPECT_EQ(FindWindowA(class_name.c_str(), nullptr), nullptr);
-        SetLastError(0);
+        SetLastError(0xdeadbeef);
         EXPECT_FALSE(PostMessageA(hwnd, kNote, 0, 0));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
     });

@@ -98,11 +98,11 @@ TEST(ExistingObjects, NamedObjectsExistBeforeTheProgram) {
     sim::Config cfg;
     cfg.existing_objects = {"RykXyLdrAppMutex", "RykAddMonDoneEvent", "event:Other"};
     sim::Machine m(cfg);
-    SetLastError(0);
+    SetLastError(0xdeadbeef);
     HANDLE mutex = CreateMutexA(nullptr, TRUE, "RykXyLdrAppMutex");
     EXPECT_NE(mutex, nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-    SetLastError(0);
+    SetLastError(0xdeadbeef);
     HANDLE done = CreateEventA(nullptr, FALSE, FALSE, "RykAddMonDoneEvent");
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
     HANDLE other = OpenEventA(EVENT_ALL_ACCESS, FALSE, "Other");

@@ -35,7 +35,7 @@ std::vector<FailCase> fail_cases() {
     return {
         {"CreateEventA",
          [=](DWORD* e) {
-             SetLastError(0);
+             SetLastError(0xdeadbeef);
              HANDLE h = CreateEventA(nullptr, FALSE, FALSE, nullptr);
              last(e);
              if (h) CloseHandle(h);
