@@ -4,6 +4,7 @@
 #include <new>
 
 #include "driver/channel.h"
+#include "platform/cursor_list.h"
 #include "settings/trace.h"
 
 TouchscreenList* gpTouchscreens = nullptr;
@@ -43,31 +44,15 @@ LONG TouchscreenList::Enumerate() {
 }
 
 int TouchscreenList::FetchNext() {
-    MoveLast();
-    TouchscreenNode* pPrevLast = pCurrent;
-
     // A record that cannot be allocated ends the enumeration just as a
     // refusal by the driver does, including the quit when it would have been
     // the list's first record.
     TouchscreenNode* pNode = new (std::nothrow) TouchscreenNode;
     if (pNode == nullptr) {
-        if (pPrevLast == nullptr) {
-            pCurrent = nullptr;
-            pFirst = nullptr;
-            PostQuitMessage(LIST_LOST_EXIT_CODE);
-        }
+        if (!MoveLast()) PostQuitMessage(LIST_LOST_EXIT_CODE);
         return 0;
     }
-    pNode->pPrev = nullptr;
-    pNode->pNext = nullptr;
-
-    if (pPrevLast != nullptr) {
-        pPrevLast->pNext = pNode;
-        pNode->pPrev = pPrevLast;
-    } else {
-        pFirst = pNode;
-    }
-    pCurrent = pNode;
+    LinkAtTail(pFirst, pCurrent, pNode);
 
     TouchscreenRecord& rec = pNode->record;
     std::memset(&rec, 0, sizeof rec);
@@ -83,37 +68,19 @@ int TouchscreenList::FetchNext() {
         return 1;
     }
 
-    // Refused: the driver has no further touchscreen.
-    if (pPrevLast != nullptr) {
-        pCurrent = pPrevLast;
-        pPrevLast->pNext = nullptr;
-    } else {
-        // Not even a first one: the program cannot go on.
-        pCurrent = nullptr;
-        pFirst = nullptr;
-        PostQuitMessage(LIST_LOST_EXIT_CODE);
-    }
-    delete pNode;
+    // Refused: the driver has no further touchscreen. The cursor goes back
+    // to the last record; without one (not even a first record) the program
+    // cannot go on.
+    delete UnlinkCurrent(pFirst, pCurrent);
+    if (pCurrent == nullptr) PostQuitMessage(LIST_LOST_EXIT_CODE);
     return 0;
 }
 
-int TouchscreenList::MoveFirst() {
-    pCurrent = pFirst;
-    return pCurrent != nullptr ? 1 : 0;
-}
+int TouchscreenList::MoveFirst() { return CursorToFirst(pFirst, pCurrent); }
 
-int TouchscreenList::MoveNext() {
-    if (pCurrent == nullptr || pCurrent->pNext == nullptr) return 0;
-    pCurrent = pCurrent->pNext;
-    return 1;
-}
+int TouchscreenList::MoveNext() { return CursorToNext(pCurrent); }
 
-int TouchscreenList::MoveLast() {
-    pCurrent = pFirst;
-    if (pCurrent == nullptr) return 0;
-    while (pCurrent->pNext != nullptr) pCurrent = pCurrent->pNext;
-    return 1;
-}
+int TouchscreenList::MoveLast() { return CursorToLast(pFirst, pCurrent); }
 
 void TouchscreenList::SaveCursor() { pSaved = pCurrent; }
 
@@ -186,16 +153,8 @@ int TouchscreenList::AssignMonitor(LONG iMonitor, WORD wTouchscreen) {
 }
 
 void TouchscreenList::RemoveCurrent() {
-    TouchscreenNode* pNode = pCurrent;
+    TouchscreenNode* pNode = UnlinkCurrent(pFirst, pCurrent);
     if (pNode == nullptr) return;
-    if (pNode->pNext != nullptr) pNode->pNext->pPrev = pNode->pPrev;
-    if (pNode->pPrev != nullptr) {
-        pNode->pPrev->pNext = pNode->pNext;
-        pCurrent = pNode->pPrev;
-    } else {
-        pFirst = pNode->pNext;
-        pCurrent = pNode->pNext;
-    }
     if (pSaved == pNode) pSaved = nullptr;
     delete pNode;
 }

@@ -8,6 +8,7 @@
 #include "inventory/registry_check.h"
 #include "inventory/touchscreen_list.h"
 #include "monitors/monitor_table.h"
+#include "platform/cursor_list.h"
 #include "platform/text.h"
 #include "settings/trace.h"
 #include "touch/packets.h"
@@ -101,17 +102,8 @@ void WorkerList::Unlock() { LeaveCriticalSection(&csList); }
 int WorkerList::AddTail() {
     WorkerNode* pNode = new (std::nothrow) WorkerNode;
     if (pNode == nullptr) return 0;
-    pNode->pPrev = nullptr;
-    pNode->pNext = nullptr;
-
-    if (MoveLast()) {
-        pCurrent->pNext = pNode;
-        pNode->pPrev = pCurrent;
-    } else {
-        pFirst = pNode;
-    }
+    LinkAtTail(pFirst, pCurrent, pNode);
     ++nCount;
-    pCurrent = pNode;
 
     pNode->iMonitor = 0;
     pNode->iTouchscreen = 0;
@@ -127,26 +119,11 @@ int WorkerList::AddTail() {
     return 1;
 }
 
-int WorkerList::MoveFirst() {
-    pCurrent = pFirst;
-    return pCurrent != nullptr ? 1 : 0;
-}
+int WorkerList::MoveFirst() { return CursorToFirst(pFirst, pCurrent); }
 
-int WorkerList::MoveNext() {
-    if (pCurrent == nullptr || pCurrent->pNext == nullptr) return 0;
-    pCurrent = pCurrent->pNext;
-    return 1;
-}
+int WorkerList::MoveNext() { return CursorToNext(pCurrent); }
 
-int WorkerList::MoveLast() {
-    if (pFirst == nullptr) {
-        pCurrent = nullptr;
-        return 0;
-    }
-    pCurrent = pFirst;
-    while (pCurrent->pNext != nullptr) pCurrent = pCurrent->pNext;
-    return 1;
-}
+int WorkerList::MoveLast() { return CursorToLast(pFirst, pCurrent); }
 
 LONG WorkerList::GetCount() const { return nCount; }
 
@@ -159,17 +136,9 @@ WorkerNode* WorkerList::Find(LONG iMonitor, LONG iTouchscreen) const {
 }
 
 int WorkerList::RemoveCurrent() {
-    WorkerNode* pNode = pCurrent;
+    WorkerNode* pNode = UnlinkCurrent(pFirst, pCurrent);
     if (pNode == nullptr) return 0;
     --nCount;
-    if (pNode->pNext != nullptr) pNode->pNext->pPrev = pNode->pPrev;
-    if (pNode->pPrev != nullptr) {
-        pNode->pPrev->pNext = pNode->pNext;
-        pCurrent = pNode->pPrev;
-    } else {
-        pFirst = pNode->pNext;
-        pCurrent = pNode->pNext;
-    }
     delete pNode;
     return 1;
 }
