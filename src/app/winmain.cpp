@@ -115,6 +115,7 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     // table and starts the workers before this call returns.
     ghWnd = CreateWindowExA(0, kClassName, "", WS_OVERLAPPEDWINDOW | WS_VSCROLL | WS_HSCROLL, 0, 0, CW_USEDEFAULT,
                             CW_USEDEFAULT, nullptr, nullptr, hInstance, nullptr);
+    ghAddMonWnd = ghWnd.load();
     if (ghWnd.load() == nullptr) {
         // Without the window nothing can end the program: it is a start-up
         // failure. Released as for codes 5 to 7, and what this step set up

@@ -18,6 +18,7 @@ LRESULT OnCreate(HWND hwnd) {
     // event below is set, which is before CreateWindowExA returns to
     // start-up: so the handle is published here first.
     ghWnd = hwnd;
+    ghAddMonWnd = hwnd;
 
     gbAddMonBusy = 0;
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "driver/protocol.h"
-#include "settings/trace.h"
+#include "driver/request_trace.h"
 
 HANDLE ghDriver = 0;
 CRITICAL_SECTION gcsDriver;

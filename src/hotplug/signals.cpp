@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "app/app.h"
 #include "driver/channel.h"
 #include "driver/protocol.h"
 #include "hotplug/calibration.h"
@@ -15,6 +14,7 @@ HANDLE ghAddMonThread = 0;
 HANDLE ghRemoveEvent = 0;
 DWORD ghRemoveEventR0 = 0;
 HANDLE ghRemoveThread = 0;
+std::atomic<HWND> ghAddMonWnd{nullptr};
 DWORD gdwAddMonThreadId = 0;
 std::atomic<LONG> gbAddMonBusy{0};
 
@@ -34,7 +34,7 @@ const LONG kAddMonStartCount = 1;
 // meanwhile (at most one per event).
 void ShowCountMessage() { MessageBoxA(NULL, "nAddMonEvents > 2", "ERROR!", MB_OK); }
 
-void PostAddMon() { PostMessageA(ghWnd.load(), WM_RYK_ADDMON, 0, 0); }
+void PostAddMon() { PostMessageA(ghAddMonWnd.load(), WM_RYK_ADDMON, 0, 0); }
 
 // Waits at most WATCHER_END_TIMEOUT_MS for the thread *phThread; when it has
 // ended, its handle is closed and set to 0. TRUE when no thread is left

@@ -37,6 +37,9 @@ extern HANDLE ghRemoveEvent;
 extern DWORD ghRemoveEventR0;
 // RemoveWatcher.
 extern HANDLE ghRemoveThread;
+// The window AddMonWatcher posts WM_RYK_ADDMON to: the hidden window, set
+// when it is created.
+extern std::atomic<HWND> ghAddMonWnd;
 // AddMonWatcher's thread identifier: EndWatchers posts WM_QUIT to it.
 extern DWORD gdwAddMonThreadId;
 // 1 while the main thread handles an add-monitor message; read by the

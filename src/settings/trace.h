@@ -29,11 +29,3 @@ inline bool TraceOn() { return gbTrace.load(std::memory_order_relaxed) != 0; }
 // it still ends with its line break. Thread-safe: each line is one call.
 // The formats FormatText understands (platform/text.h).
 void TraceLine(const char* pszEvent, const char* pszFormat, ...) RYK_FORMAT_CHECK(2, 3);
-
-// One driver request after DeviceIoControl returned: its name, the calling
-// thread, the result and the fields of its layout as they stand after the
-// request, by the names of driver/protocol.h. Off, only the flag is tested.
-void TraceRequestLine(DWORD dwCode, const void* pBuffer, BOOL bOk);
-inline void TraceRequest(DWORD dwCode, const void* pBuffer, BOOL bOk) {
-    if (TraceOn()) TraceRequestLine(dwCode, pBuffer, bOk);
-}

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "driver/channel.h"
+#include "driver/request_trace.h"
 #include "settings/trace.h"
 #include "touch/hold_input.h"
 #include "touch/worker_node.h"

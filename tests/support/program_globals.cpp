@@ -33,6 +33,7 @@ void ResetProgramGlobals() {
     ghRemoveEvent = 0;
     ghRemoveEventR0 = 0;
     ghRemoveThread = 0;
+    ghAddMonWnd = nullptr;
     ghWatchersEndEvent = 0;
     gdwAddMonThreadId = 0;
     ghCalExitEvent = 0;

@@ -70,7 +70,7 @@ TEST_P(AddMonCountTest, PostsOneOperationAtATime) {
     OpenDriver();
     const HWND hwnd = MakeStandInWindow();
     ASSERT_NE(hwnd, nullptr);
-    ghWnd = hwnd;
+    ghAddMonWnd = hwnd;
     ASSERT_EQ(ArmAddMonSignal(), 0);
     m.settle();
 

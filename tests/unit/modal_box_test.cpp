@@ -108,7 +108,7 @@ TEST_F(CountBoxTest, EndingTheWatchersClosesTheCountBox) {
     wc.lpfnWndProc = DefWindowProcA;
     wc.lpszClassName = "StandInForRykXyLdr";
     ASSERT_NE(RegisterClassA(&wc), 0);
-    ghWnd = CreateWindowExA(0, "StandInForRykXyLdr", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ghAddMonWnd = CreateWindowExA(0, "StandInForRykXyLdr", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     ASSERT_EQ(ArmAddMonSignal(), 0);
     m.settle();
     m.hold_message_boxes(true);

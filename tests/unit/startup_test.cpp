@@ -98,6 +98,7 @@ TEST_F(ProgramStateTest, HiddenWindowPriorityAndSingleInstanceMutex) {
     const HWND hwnd = m.find_window("RykXyLdrAppClass");
     ASSERT_NE(hwnd, nullptr);
     EXPECT_EQ(ghWnd.load(), hwnd);
+    EXPECT_EQ(ghAddMonWnd.load(), hwnd) << "the add-monitor watcher posts elsewhere";
     EXPECT_NE(gpTouchscreens, nullptr);
     EXPECT_NE(gpWorkers.load(), nullptr);
     EXPECT_EQ(gnUnassignedAtStart, 1);
