@@ -1,6 +1,7 @@
 #include "picture.h"
 
 #include "report.h"
+#include "trace_fields.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,33 +16,6 @@ namespace runner {
 namespace {
 
 using Json = sim::Fields;
-
-int64_t int_field(const Json& f, const char* name, int64_t fallback = 0) {
-    auto it = f.find(name);
-    if (it == f.end() || !it->is_number_integer()) return fallback;
-    return it->get<int64_t>();
-}
-
-bool bool_field(const Json& f, const char* name, bool fallback) {
-    auto it = f.find(name);
-    if (it == f.end() || !it->is_boolean()) return fallback;
-    return it->get<bool>();
-}
-
-std::string str_field(const Json& f, const char* name) {
-    auto it = f.find(name);
-    if (it == f.end()) return "";
-    return it->is_string() ? it->get<std::string>() : it->dump();
-}
-
-RECT rect_from(const Json& j) {
-    RECT r{};
-    r.left = static_cast<LONG>(int_field(j, "left"));
-    r.top = static_cast<LONG>(int_field(j, "top"));
-    r.right = static_cast<LONG>(int_field(j, "right"));
-    r.bottom = static_cast<LONG>(int_field(j, "bottom"));
-    return r;
-}
 
 int64_t floor_div(int64_t a, int64_t b) {
     int64_t q = a / b;
@@ -89,7 +63,7 @@ std::vector<Mark> find_marks(const std::vector<sim::TraceEvent>& events, const R
         const Json& f = e.fields;
         if (e.ev == "display") {
             if (f.contains("monitors") && f["monitors"].is_array() && !f["monitors"].empty())
-                primary = rect_from(f["monitors"][0]);
+                primary = rect_field(f["monitors"][0]);
         } else if (e.ev == "cursor") {
             const Point p{int_field(f, "x"), int_field(f, "y")};
             if (any_pressed()) {
@@ -309,7 +283,7 @@ std::string render_svg(const Scenario& sc, const RunResult& r) {
                 touches.push_back({step, {int_field(e.fields, "x"), int_field(e.fields, "y")}});
         } else if (e.ev == "display" && e.fields.contains("monitors") && e.fields["monitors"].is_array()) {
             Layout l;
-            for (const auto& m : e.fields["monitors"]) l.monitors.push_back(rect_from(m));
+            for (const auto& m : e.fields["monitors"]) l.monitors.push_back(rect_field(m));
             l.when = "after step " + std::to_string(step);
             if (!l.monitors.empty()) layouts.push_back(l);
         }
