@@ -17,7 +17,7 @@ std::string number_text(double d) {
     return buf;
 }
 
-std::string point_text(const Step& s) {
+std::string point_text(const TouchPoint& s) {
     if (s.at) return "at (" + number_text(s.u) + ", " + number_text(s.v) + ")";
     return "at (" + std::to_string(s.x) + ", " + std::to_string(s.y) + ")";
 }
@@ -43,56 +43,64 @@ std::string describe(const RefusalRule& r) {
     return t;
 }
 
-std::string describe(const Step& s) {
-    switch (s.kind) {
-    case Step::Kind::touch: {
-        std::string t = "touch touchscreen " + std::to_string(s.screen) + " " + point_text(s) + ", kind " +
-                        std::to_string(s.flags & PKT_KIND & ~PKT_QUICKTOUCH);
-        if (s.flags & PKT_QUICKTOUCH) t += ", quick";
-        if (s.flags & PKT_RELEASE) t += ", release";
-        if (s.flags & PKT_FARTOUCH) t += ", far";
-        return t + " (flags " + hex(s.flags, 3) + ")";
-    }
-    case Step::Kind::tap: return "tap touchscreen " + std::to_string(s.screen) + " " + point_text(s);
-    case Step::Kind::quick_touch_params:
-        return "quick-touch thresholds of touchscreen " + std::to_string(s.screen) + " become dx " + std::to_string(s.dx) +
-               ", dy " + std::to_string(s.dy);
-    case Step::Kind::add_touchscreen:
-        return "add touchscreen " + s.touchscreen.serial + " (monitor " + std::to_string(s.touchscreen.monitor) +
-               (s.touchscreen.registry_path.empty() ? "" : ", " + s.touchscreen.registry_path) + ")" +
-               (s.signal ? " and signal add-monitor" : ", no signal");
-    case Step::Kind::remove_devices: return "signal remove-devices";
-    case Step::Kind::display: {
-        std::string t = "display changes to";
-        for (const auto& m : s.monitors) t += " " + rect_text(m.rc);
-        return t;
-    }
-    case Step::Kind::command:
-        return "another program posts " + s.message + " wparam " + std::to_string(s.wparam) + " lparam " +
-               hex(static_cast<uint32_t>(s.lparam), 8);
-    case Step::Kind::refuse: return describe(s.refusal);
-    case Step::Kind::clear_refusals: return "the driver answers every request again";
-    case Step::Kind::wait: return "wait " + std::to_string(s.wait_ms) + " ms";
-    case Step::Kind::close: return "WM_CLOSE to the program's window";
-    case Step::Kind::hold_boxes:
-        return s.hold ? "message boxes stay open until dismissed" : "message boxes are answered OK at once";
-    case Step::Kind::dismiss_box:
-        return s.box_caption.empty() ? "the user answers the oldest open message box with OK"
-                                     : "the user answers the open message box \"" + s.box_caption + "\" with OK";
-    case Step::Kind::end_session: return "the user ends the Windows session";
-    case Step::Kind::tool: {
-        std::string t = "run " + s.tool_name;
-        for (const auto& a : s.tool_args) t += " " + a;
-        return t;
-    }
-    case Step::Kind::registry: {
-        std::string text = "registry values set:";
-        for (const auto& k : s.registry_keys)
-            for (const auto& v : k.values) text += " " + k.path + "\\" + v.name;
-        return text;
-    }
-    }
-    return s.action;
+std::string describe(const Step& step) {
+    using namespace stimuli;
+    return std::visit(
+        Overloaded{
+            [](const Touch& s) {
+                std::string t = "touch touchscreen " + std::to_string(s.point.screen) + " " + point_text(s.point) +
+                                ", kind " + std::to_string(s.flags & PKT_KIND & ~PKT_QUICKTOUCH);
+                if (s.flags & PKT_QUICKTOUCH) t += ", quick";
+                if (s.flags & PKT_RELEASE) t += ", release";
+                if (s.flags & PKT_FARTOUCH) t += ", far";
+                return t + " (flags " + hex(s.flags, 3) + ")";
+            },
+            [](const Tap& s) { return "tap touchscreen " + std::to_string(s.point.screen) + " " + point_text(s.point); },
+            [](const QuickTouchParams& s) {
+                return "quick-touch thresholds of touchscreen " + std::to_string(s.screen) + " become dx " +
+                       std::to_string(s.dx) + ", dy " + std::to_string(s.dy);
+            },
+            [](const AddTouchscreen& s) {
+                return "add touchscreen " + s.touchscreen.serial + " (monitor " + std::to_string(s.touchscreen.monitor) +
+                       (s.touchscreen.registry_path.empty() ? "" : ", " + s.touchscreen.registry_path) + ")" +
+                       (s.signal ? " and signal add-monitor" : ", no signal");
+            },
+            [](const RemoveDevices&) { return std::string("signal remove-devices"); },
+            [](const Display& s) {
+                std::string t = "display changes to";
+                for (const auto& m : s.monitors) t += " " + rect_text(m.rc);
+                return t;
+            },
+            [](const Command& s) {
+                return "another program posts " + s.message + " wparam " + std::to_string(s.wparam) + " lparam " +
+                       hex(static_cast<uint32_t>(s.lparam), 8);
+            },
+            [](const Refuse& s) { return describe(s.refusal); },
+            [](const ClearRefusals&) { return std::string("the driver answers every request again"); },
+            [](const Wait& s) { return "wait " + std::to_string(s.ms) + " ms"; },
+            [](const Close&) { return std::string("WM_CLOSE to the program's window"); },
+            [](const HoldBoxes& s) {
+                return std::string(s.hold ? "message boxes stay open until dismissed"
+                                          : "message boxes are answered OK at once");
+            },
+            [](const DismissBox& s) {
+                return s.caption.empty() ? std::string("the user answers the oldest open message box with OK")
+                                         : "the user answers the open message box \"" + s.caption + "\" with OK";
+            },
+            [](const EndSession&) { return std::string("the user ends the Windows session"); },
+            [](const Tool& s) {
+                std::string t = "run " + s.name;
+                for (const auto& a : s.args) t += " " + a;
+                return t;
+            },
+            [](const Registry& s) {
+                std::string text = "registry values set:";
+                for (const auto& k : s.keys)
+                    for (const auto& v : k.values) text += " " + k.path + "\\" + v.name;
+                return text;
+            },
+        },
+        step.stimulus);
 }
 
 }  // namespace runner

@@ -294,7 +294,7 @@ std::string render_svg(const Scenario& sc, const RunResult& r) {
     std::vector<std::string> serials;
     for (const auto& t : sc.touchscreens) serials.push_back(t.serial);
     for (const auto& s : sc.steps)
-        if (s.kind == Step::Kind::add_touchscreen) serials.push_back(s.touchscreen.serial);
+        if (const auto* add = std::get_if<stimuli::AddTouchscreen>(&s.stimulus)) serials.push_back(add->touchscreen.serial);
 
     // ---- scale: the virtual desktop about 1000 pixels wide
     double minx = 1e18, miny = 1e18, maxx = -1e18, maxy = -1e18;

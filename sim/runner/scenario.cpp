@@ -195,9 +195,20 @@ RefusalRule read_refusal(TableReader& r) {
     return s;
 }
 
-// A point, as `x`/`y` in desktop pixels or `at = [u, v]` across the
-// touchscreen.
-void read_point(TableReader& r, Step& s) {
+int read_screen(TableReader& r, int touchscreens) {
+    auto v = r.integer("screen", 0, 0xFFFF);
+    if (!v) r.missing("screen", "a touchscreen identifier");
+    if (*v >= touchscreens)
+        r.fail("screen", "there is no touchscreen " + std::to_string(*v) + " at this step (" +
+                             std::to_string(touchscreens) + " so far)");
+    return static_cast<int>(*v);
+}
+
+// A touchscreen `screen` and a point on it, as `x`/`y` in desktop pixels or
+// `at = [u, v]` across the touchscreen.
+TouchPoint read_point(TableReader& r, int touchscreens) {
+    TouchPoint p;
+    p.screen = read_screen(r, touchscreens);
     const bool has_at = r.has("at");
     const bool has_xy = r.has("x") || r.has("y");
     if (has_at && has_xy) r.fail("at", "give either `at` or `x` and `y`, not both");
@@ -213,24 +224,16 @@ void read_point(TableReader& r, Step& s) {
             if (!d || !(*d >= 0.0 && *d <= 1.0)) r.fail_element("at", i, n, "must be a number from 0 to 1");
             uv[i] = *d;
         }
-        s.at = true;
-        s.u = uv[0];
-        s.v = uv[1];
+        p.at = true;
+        p.u = uv[0];
+        p.v = uv[1];
     } else {
         if (!r.has("x")) r.missing("x", "desktop pixels; or `at = [u, v]`");
         if (!r.has("y")) r.missing("y", "desktop pixels; or `at = [u, v]`");
-        s.x = static_cast<int32_t>(r.required_integer("x", kInt32Min, kInt32Max));
-        s.y = static_cast<int32_t>(r.required_integer("y", kInt32Min, kInt32Max));
+        p.x = static_cast<int32_t>(r.required_integer("x", kInt32Min, kInt32Max));
+        p.y = static_cast<int32_t>(r.required_integer("y", kInt32Min, kInt32Max));
     }
-}
-
-int read_screen(TableReader& r, int touchscreens) {
-    auto v = r.integer("screen", 0, 0xFFFF);
-    if (!v) r.missing("screen", "a touchscreen identifier");
-    if (*v >= touchscreens)
-        r.fail("screen", "there is no touchscreen " + std::to_string(*v) + " at this step (" +
-                             std::to_string(touchscreens) + " so far)");
-    return static_cast<int>(*v);
+    return p;
 }
 
 const char* const kStimuli[] = {"touch",   "tap",     "quick_touch_params", "add_touchscreen",
@@ -239,6 +242,143 @@ const char* const kStimuli[] = {"touch",   "tap",     "quick_touch_params", "add
                                 "end_session", "tool", "registry"};
 
 void read_registry(TableReader& r, std::vector<RegistryKeyEntry>& out);
+
+// The stimulus `action` of the step table `r`. `touchscreens`: how many the
+// driver has at this step; an add_touchscreen step counts its own.
+Stimulus read_stimulus(TableReader& r, const std::string& action, int* touchscreens) {
+    // Stimuli whose value is a table are read through their own reader.
+    auto sub = [&]() { return *r.sub(action); };
+
+    if (action == "touch") {
+        stimuli::Touch s;
+        TableReader t = sub();
+        s.point = read_point(t, *touchscreens);
+        auto kind = t.integer("kind", 0, 0xFF);
+        if (!kind) t.missing("kind", "the report kind, 0 to 255");
+        uint32_t flags = static_cast<uint32_t>(*kind);
+        if (t.boolean("quick").value_or(false)) {
+            if (flags & PKT_QUICKTOUCH) t.fail("quick", "kind " + std::to_string(*kind) + " already has the quick-touch bit 0x80");
+            flags |= PKT_QUICKTOUCH;
+        }
+        if (t.boolean("release").value_or(false)) flags |= PKT_RELEASE;
+        if (t.boolean("far").value_or(false)) flags |= PKT_FARTOUCH;
+        s.flags = flags;
+        t.finish();
+        return s;
+    }
+    if (action == "tap") {
+        stimuli::Tap s;
+        TableReader t = sub();
+        s.point = read_point(t, *touchscreens);
+        t.finish();
+        return s;
+    }
+    if (action == "quick_touch_params") {
+        stimuli::QuickTouchParams s;
+        TableReader t = sub();
+        s.screen = read_screen(t, *touchscreens);
+        s.dx = static_cast<int32_t>(t.required_integer("dx", kInt32Min, kInt32Max));
+        s.dy = static_cast<int32_t>(t.required_integer("dy", kInt32Min, kInt32Max));
+        t.finish();
+        return s;
+    }
+    if (action == "add_touchscreen") {
+        stimuli::AddTouchscreen s;
+        TableReader t = sub();
+        s.touchscreen = read_touchscreen(t);
+        s.signal = t.boolean("signal").value_or(true);
+        t.finish();
+        ++*touchscreens;
+        return s;
+    }
+    if (action == "remove_devices") {
+        r.must_be_true(action);
+        return stimuli::RemoveDevices{};
+    }
+    if (action == "display") {
+        stimuli::Display s;
+        TableReader t = sub();
+        s.monitors = read_monitors(t, "monitors");
+        t.finish();
+        return s;
+    }
+    if (action == "command") {
+        stimuli::Command s;
+        TableReader t = sub();
+        s.message = t.string("message").value_or("RykPlexor4683");
+        if (s.message.empty()) t.fail("message", "must name a registered message");
+        s.wparam = static_cast<uint32_t>(t.required_integer("wparam", 0, kUint32Max));
+        // Both spellings of a 32-bit lParam: 0xFFFF0000 and -65536.
+        s.lparam = static_cast<int32_t>(static_cast<uint32_t>(t.integer("lparam", kInt32Min, kUint32Max).value_or(0)));
+        t.finish();
+        return s;
+    }
+    if (action == "refuse") {
+        stimuli::Refuse s;
+        TableReader t = sub();
+        s.refusal = read_refusal(t);
+        t.finish();
+        return s;
+    }
+    if (action == "clear_refusals") {
+        r.must_be_true(action);
+        return stimuli::ClearRefusals{};
+    }
+    if (action == "wait_ms") {
+        return stimuli::Wait{static_cast<uint64_t>(r.integer(action, 0, 24LL * 3600 * 1000).value_or(0))};
+    }
+    if (action == "close") {
+        r.must_be_true(action);
+        return stimuli::Close{};
+    }
+    if (action == "hold_boxes") {
+        return stimuli::HoldBoxes{r.boolean(action).value_or(false)};
+    }
+    if (action == "dismiss_box") {
+        stimuli::DismissBox s;
+        const toml::node* n = r.find(action);
+        if (auto b = n->value_exact<bool>()) {
+            if (!*b) r.fail(action, "can only be true or a caption (leave the step out instead)");
+        } else if (auto t = n->value_exact<std::string>()) {
+            if (t->empty()) r.fail(action, "must be a caption, or true for the oldest open box");
+            s.caption = *t;
+        } else {
+            r.fail(action, std::string("must be true or a caption, not ") + type_name(*n));
+        }
+        return s;
+    }
+    if (action == "end_session") {
+        r.must_be_true(action);
+        return stimuli::EndSession{};
+    }
+    if (action == "tool") {
+        stimuli::Tool s;
+        TableReader t = sub();
+        s.name = t.required_string("name");
+        if (s.name != "RykXyCtl" && s.name != "RykXyProbe")
+            t.fail("name", "must be \"RykXyCtl\" or \"RykXyProbe\", not \"" + s.name + "\"");
+        auto strings = [&](const char* key, std::vector<std::string>* out) {
+            if (const toml::array* a = t.array(key)) {
+                for (const toml::node& n : *a) {
+                    if (!n.is_string()) t.fail(key, "must be an array of strings");
+                    out->push_back(n.as_string()->get());
+                }
+            }
+        };
+        strings("args", &s.args);
+        s.expect_exit = t.integer("expect_exit", 0, kUint32Max);
+        strings("expect_output", &s.expect_output);
+        s.read_only = t.boolean("read_only").value_or(false);
+        t.finish();
+        return s;
+    }
+    // registry: the one left in kStimuli
+    stimuli::Registry s;
+    TableReader t = sub();
+    read_registry(t, s.keys);
+    t.finish();
+    return s;
+}
 
 Step read_step(TableReader& r, int number, int* touchscreens) {
     Step s;
@@ -274,120 +414,7 @@ Step read_step(TableReader& r, int number, int* touchscreens) {
     const toml::node& value = *r.table().get(s.action);
     s.args = to_json(value);
 
-    // Stimuli whose value is a table are read through their own reader.
-    auto sub = [&]() { return *r.sub(s.action); };
-
-    if (s.action == "touch") {
-        s.kind = Step::Kind::touch;
-        TableReader t = sub();
-        s.screen = read_screen(t, *touchscreens);
-        read_point(t, s);
-        auto kind = t.integer("kind", 0, 0xFF);
-        if (!kind) t.missing("kind", "the report kind, 0 to 255");
-        uint32_t flags = static_cast<uint32_t>(*kind);
-        if (t.boolean("quick").value_or(false)) {
-            if (flags & PKT_QUICKTOUCH) t.fail("quick", "kind " + std::to_string(*kind) + " already has the quick-touch bit 0x80");
-            flags |= PKT_QUICKTOUCH;
-        }
-        if (t.boolean("release").value_or(false)) flags |= PKT_RELEASE;
-        if (t.boolean("far").value_or(false)) flags |= PKT_FARTOUCH;
-        s.flags = flags;
-        t.finish();
-    } else if (s.action == "tap") {
-        s.kind = Step::Kind::tap;
-        TableReader t = sub();
-        s.screen = read_screen(t, *touchscreens);
-        read_point(t, s);
-        s.flags = 5;
-        t.finish();
-    } else if (s.action == "quick_touch_params") {
-        s.kind = Step::Kind::quick_touch_params;
-        TableReader t = sub();
-        s.screen = read_screen(t, *touchscreens);
-        s.dx = static_cast<int32_t>(t.required_integer("dx", kInt32Min, kInt32Max));
-        s.dy = static_cast<int32_t>(t.required_integer("dy", kInt32Min, kInt32Max));
-        t.finish();
-    } else if (s.action == "add_touchscreen") {
-        s.kind = Step::Kind::add_touchscreen;
-        TableReader t = sub();
-        s.touchscreen = read_touchscreen(t);
-        s.signal = t.boolean("signal").value_or(true);
-        t.finish();
-        ++*touchscreens;
-    } else if (s.action == "remove_devices") {
-        s.kind = Step::Kind::remove_devices;
-        r.must_be_true(s.action);
-    } else if (s.action == "display") {
-        s.kind = Step::Kind::display;
-        TableReader t = sub();
-        s.monitors = read_monitors(t, "monitors");
-        t.finish();
-    } else if (s.action == "command") {
-        s.kind = Step::Kind::command;
-        TableReader t = sub();
-        s.message = t.string("message").value_or("RykPlexor4683");
-        if (s.message.empty()) t.fail("message", "must name a registered message");
-        s.wparam = static_cast<uint32_t>(t.required_integer("wparam", 0, kUint32Max));
-        // Both spellings of a 32-bit lParam: 0xFFFF0000 and -65536.
-        s.lparam = static_cast<int32_t>(static_cast<uint32_t>(t.integer("lparam", kInt32Min, kUint32Max).value_or(0)));
-        t.finish();
-    } else if (s.action == "refuse") {
-        s.kind = Step::Kind::refuse;
-        TableReader t = sub();
-        s.refusal = read_refusal(t);
-        t.finish();
-    } else if (s.action == "clear_refusals") {
-        s.kind = Step::Kind::clear_refusals;
-        r.must_be_true(s.action);
-    } else if (s.action == "wait_ms") {
-        s.kind = Step::Kind::wait;
-        s.wait_ms = static_cast<uint64_t>(r.integer(s.action, 0, 24LL * 3600 * 1000).value_or(0));
-    } else if (s.action == "close") {
-        s.kind = Step::Kind::close;
-        r.must_be_true(s.action);
-    } else if (s.action == "hold_boxes") {
-        s.kind = Step::Kind::hold_boxes;
-        auto b = r.boolean(s.action);
-        s.hold = b.value_or(false);
-    } else if (s.action == "dismiss_box") {
-        s.kind = Step::Kind::dismiss_box;
-        const toml::node* n = r.find(s.action);
-        if (auto b = n->value_exact<bool>()) {
-            if (!*b) r.fail(s.action, "can only be true or a caption (leave the step out instead)");
-        } else if (auto t = n->value_exact<std::string>()) {
-            if (t->empty()) r.fail(s.action, "must be a caption, or true for the oldest open box");
-            s.box_caption = *t;
-        } else {
-            r.fail(s.action, std::string("must be true or a caption, not ") + type_name(*n));
-        }
-    } else if (s.action == "end_session") {
-        s.kind = Step::Kind::end_session;
-        r.must_be_true(s.action);
-    } else if (s.action == "tool") {
-        s.kind = Step::Kind::tool;
-        TableReader t = sub();
-        s.tool_name = t.required_string("name");
-        if (s.tool_name != "RykXyCtl" && s.tool_name != "RykXyProbe")
-            t.fail("name", "must be \"RykXyCtl\" or \"RykXyProbe\", not \"" + s.tool_name + "\"");
-        auto strings = [&](const char* key, std::vector<std::string>* out) {
-            if (const toml::array* a = t.array(key)) {
-                for (const toml::node& n : *a) {
-                    if (!n.is_string()) t.fail(key, "must be an array of strings");
-                    out->push_back(n.as_string()->get());
-                }
-            }
-        };
-        strings("args", &s.tool_args);
-        s.tool_expect_exit = t.integer("expect_exit", 0, kUint32Max);
-        strings("expect_output", &s.tool_expect_output);
-        s.tool_read_only = t.boolean("read_only").value_or(false);
-        t.finish();
-    } else if (s.action == "registry") {
-        s.kind = Step::Kind::registry;
-        TableReader t = sub();
-        read_registry(t, s.registry_keys);
-        t.finish();
-    }
+    s.stimulus = read_stimulus(r, s.action, touchscreens);
     if (auto b = r.boolean("settle")) s.settle = *b;
     r.finish();
     return s;
