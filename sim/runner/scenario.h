@@ -1,7 +1,6 @@
 // A scenario: the simulated machine RykXyLdr starts on and the stimuli played
-// to it afterwards, read from a TOML file. scenarios/README.md describes the
-// file format for the people who write scenarios; scenario.cpp has the same
-// rules at the top.
+// to it afterwards, read from a TOML file whose format scenarios/README.md
+// describes.
 #pragma once
 
 #include <cstdint>
