@@ -4,12 +4,9 @@
 #include "scenario.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <fstream>
 #include <limits>
 #include <sstream>
-
 
 #include "driver/protocol.h"
 #include "toml_reader.h"
