@@ -1,237 +1,18 @@
 #include "picture.h"
 
-#include "report.h"
-
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
-#include <sstream>
+#include <utility>
 
-#include "driver/protocol.h"
-#include "platform/win32.h"
+#include "report.h"
+#include "svg.h"
+#include "trace_fields.h"
 
 namespace runner {
 
 namespace {
 
-using Json = sim::Fields;
-
-int64_t int_field(const Json& f, const char* name, int64_t fallback = 0) {
-    auto it = f.find(name);
-    if (it == f.end() || !it->is_number_integer()) return fallback;
-    return it->get<int64_t>();
-}
-
-bool bool_field(const Json& f, const char* name, bool fallback) {
-    auto it = f.find(name);
-    if (it == f.end() || !it->is_boolean()) return fallback;
-    return it->get<bool>();
-}
-
-std::string str_field(const Json& f, const char* name) {
-    auto it = f.find(name);
-    if (it == f.end()) return "";
-    return it->is_string() ? it->get<std::string>() : it->dump();
-}
-
-RECT rect_from(const Json& j) {
-    RECT r{};
-    r.left = static_cast<LONG>(int_field(j, "left"));
-    r.top = static_cast<LONG>(int_field(j, "top"));
-    r.right = static_cast<LONG>(int_field(j, "right"));
-    r.bottom = static_cast<LONG>(int_field(j, "bottom"));
-    return r;
-}
-
-int64_t floor_div(int64_t a, int64_t b) {
-    int64_t q = a / b;
-    if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
-    return q;
-}
-
-}  // namespace
-
-std::vector<Mark> find_marks(const std::vector<sim::TraceEvent>& events, const RECT& first_primary) {
-    struct Started {
-        Mark mark;
-        size_t order;  // index of the event the mark began with
-    };
-    std::vector<Started> done;
-    struct Press {
-        bool active = false;
-        Mark mark;
-        size_t order = 0;
-    };
-    Press presses[3];  // left, right, middle
-    const char buttons[3] = {'L', 'R', 'M'};
-
-    RECT primary = first_primary;
-    Point pos{0, 0};
-    std::optional<Point> pending;  // a cursor position not yet part of a mark
-    size_t pending_order = 0;
-
-    auto flush_pending = [&] {
-        if (!pending) return;
-        Mark m;
-        m.kind = Mark::Kind::position;
-        m.points = {*pending};
-        done.push_back({m, pending_order});
-        pending.reset();
-    };
-    auto any_pressed = [&] { return presses[0].active || presses[1].active || presses[2].active; };
-    auto extend = [&](Point p) {
-        for (auto& pr : presses)
-            if (pr.active && !(pr.mark.points.back() == p)) pr.mark.points.push_back(p);
-    };
-
-    for (size_t i = 0; i < events.size(); ++i) {
-        const sim::TraceEvent& e = events[i];
-        const Json& f = e.fields;
-        if (e.ev == "display") {
-            if (f.contains("monitors") && f["monitors"].is_array() && !f["monitors"].empty())
-                primary = rect_from(f["monitors"][0]);
-        } else if (e.ev == "cursor") {
-            const Point p{int_field(f, "x"), int_field(f, "y")};
-            if (any_pressed()) {
-                extend(p);
-            } else if (!(pending && *pending == p)) {
-                flush_pending();
-                pending = p;
-                pending_order = i;
-            }
-            pos = p;
-        } else if (e.ev == "mouse") {
-            const auto flags = static_cast<uint64_t>(int_field(f, "flags"));
-            const int64_t dx = int_field(f, "dx"), dy = int_field(f, "dy");
-            if (flags & MOUSEEVENTF_MOVE) {
-                if (flags & MOUSEEVENTF_ABSOLUTE) {
-                    const int64_t w = primary.right - primary.left, h = primary.bottom - primary.top;
-                    pos = {primary.left + floor_div(dx * w, 65536), primary.top + floor_div(dy * h, 65536)};
-                } else {
-                    pos = {pos.x + dx, pos.y + dy};
-                }
-                extend(pos);
-            }
-            const uint64_t down[3] = {MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_MIDDLEDOWN};
-            const uint64_t up[3] = {MOUSEEVENTF_LEFTUP, MOUSEEVENTF_RIGHTUP, MOUSEEVENTF_MIDDLEUP};
-            for (int b = 0; b < 3; ++b) {
-                Press& pr = presses[b];
-                if ((flags & down[b]) && !pr.active) {
-                    // The press takes over the cursor position it starts at.
-                    if (pending && *pending == pos) {
-                        pr.order = pending_order;
-                        pending.reset();
-                    } else {
-                        flush_pending();
-                        pr.order = i;
-                    }
-                    pr.active = true;
-                    pr.mark = Mark{};
-                    pr.mark.button = buttons[b];
-                    pr.mark.points = {pos};
-                }
-                if (flags & up[b]) {
-                    if (pr.active) {
-                        pr.active = false;
-                        const auto& pts = pr.mark.points;
-                        const bool still = std::all_of(pts.begin(), pts.end(), [&](const Point& p) { return p == pts.front(); });
-                        pr.mark.kind = still ? Mark::Kind::click : Mark::Kind::drag;
-                        if (still) pr.mark.points.resize(1);
-                        done.push_back({pr.mark, pr.order});
-                    } else {
-                        size_t order = i;
-                        if (pending && *pending == pos) {
-                            order = pending_order;
-                            pending.reset();
-                        } else {
-                            flush_pending();
-                        }
-                        Mark m;
-                        m.kind = Mark::Kind::release_only;
-                        m.button = buttons[b];
-                        m.points = {pos};
-                        done.push_back({m, order});
-                    }
-                }
-            }
-        } else if (e.ev == "msgbox") {
-            flush_pending();
-            Mark m;
-            m.kind = Mark::Kind::message_box;
-            m.text = "\"" + str_field(f, "caption") + "\": " + str_field(f, "text");
-            m.points = {pos};
-            done.push_back({m, i});
-        }
-    }
-    flush_pending();
-    for (auto& pr : presses) {
-        if (!pr.active) continue;
-        pr.mark.kind = Mark::Kind::held;
-        done.push_back({pr.mark, pr.order});
-    }
-    std::stable_sort(done.begin(), done.end(), [](const Started& a, const Started& b) { return a.order < b.order; });
-    std::vector<Mark> out;
-    for (auto& s : done) {
-        s.mark.number = static_cast<int>(out.size()) + 1;
-        out.push_back(std::move(s.mark));
-    }
-    return out;
-}
-
-std::map<int, Assignment> find_assignments(const std::vector<sim::TraceEvent>& events) {
-    std::map<int, Assignment> out;
-    const std::string number_name = RequestName(REQ_SET_MONITOR_NUMBER);
-    const std::string rect_name = RequestName(REQ_SET_MONITOR_RECT);
-    for (const auto& e : events) {
-        if (e.ev != "ioctl" || !bool_field(e.fields, "ok", false)) continue;
-        const Json& f = e.fields;
-        const std::string code = str_field(f, "code");
-        if (code != number_name && code != rect_name) continue;
-        if (!f.contains("wTouchscreen") || !f.contains("iMonitor")) continue;
-        Assignment& a = out[static_cast<int>(int_field(f, "wTouchscreen"))];
-        const int monitor = static_cast<int>(int_field(f, "iMonitor"));
-        if (code == number_name) {
-            a.monitor = monitor;
-        } else {
-            RECT rc{};
-            rc.left = static_cast<LONG>(int_field(f, "iLeft"));
-            rc.top = static_cast<LONG>(int_field(f, "iTop"));
-            rc.right = static_cast<LONG>(int_field(f, "iRight"));
-            rc.bottom = static_cast<LONG>(int_field(f, "iBottom"));
-            a.rect = rc;
-            a.monitor = monitor;
-        }
-    }
-    return out;
-}
-
-// ------------------------------------------------------------------ drawing
-
-namespace {
-
-std::string esc(const std::string& s) {
-    std::string o;
-    for (char c : s) {
-        switch (c) {
-        case '&': o += "&amp;"; break;
-        case '<': o += "&lt;"; break;
-        case '>': o += "&gt;"; break;
-        case '"': o += "&quot;"; break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t')
-                o += ' ';
-            else
-                o += c;
-        }
-    }
-    return o;
-}
-
-std::string num(double v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.1f", v);
-    return buf;
-}
+using svg::Element;
+using svg::num;
 
 const char* button_colour(char b) {
     switch (b) {
@@ -245,6 +26,19 @@ const char* screen_colour(int id) {
     static const char* const palette[] = {"#e8590c", "#2f9e44", "#ae3ec9", "#0c8599", "#c2255c", "#5c940d", "#f08c00"};
     return palette[static_cast<size_t>(id) % (sizeof palette / sizeof palette[0])];
 }
+
+// Each value a length (double, with one decimal) or text as written.
+template <class X, class Y, class W, class H>
+Element rect(X x, Y y, W width, H height) {
+    return Element("rect").attr("x", x).attr("y", y).attr("width", width).attr("height", height);
+}
+
+template <class X, class Y>
+Element circle(X cx, Y cy, std::string_view r) {
+    return Element("circle").attr("cx", cx).attr("cy", cy).attr("r", r);
+}
+
+Element text_at(double x, double y) { return Element("text").attr("x", x).attr("y", y); }
 
 struct Box {
     double x0, y0, x1, y1;
@@ -289,6 +83,62 @@ struct TouchGiven {
     Point at;
 };
 
+// A legend entry: its symbol (drawn around (0, 0), the text's baseline
+// start at x 34) and its text.
+struct Entry {
+    std::vector<Element> symbol;
+    std::string text;
+};
+
+std::vector<Entry> legend(bool display_changed) {
+    const char* blue = button_colour('L');
+    std::vector<Entry> out = {
+        {{rect("0", "-11", "22", "14").attr("fill", "#edf2fa").attr("stroke", "#495a75").attr("stroke-width", "2")},
+         "monitor (number, size, position)"},
+        {{rect("0", "-11", "22", "14")
+              .attr("fill", "none")
+              .attr("stroke", screen_colour(0))
+              .attr("stroke-width", "2.5")
+              .attr("stroke-dasharray", "6 3")},
+         "rectangle the driver got for a touchscreen"},
+        {{circle("11", "-4", "4").attr("fill", "#343a40")}, "cursor position (no button)"},
+        {{circle("11", "-4", "8").attr("fill", "none").attr("stroke", blue).attr("stroke-width", "2.5"),
+          circle("11", "-4", "2.5").attr("fill", blue)},
+         "click: button down and up at one point"},
+        {{Element("polyline")
+              .attr("points", "0,0 10,-8 22,-4")
+              .attr("fill", "none")
+              .attr("stroke", blue)
+              .attr("stroke-width", "2.5")
+              .attr("marker-end", "url(#arrowL)"),
+          circle("0", "0", "4").attr("fill", blue)},
+         "press to release path"},
+        {{Element("polyline")
+              .attr("points", "0,0 22,-4")
+              .attr("fill", "none")
+              .attr("stroke", blue)
+              .attr("stroke-width", "2.5")
+              .attr("stroke-dasharray", "5 3"),
+          rect("18", "-9", "9", "9").attr("fill", blue)},
+         "press never released"},
+        {{rect("6", "-9", "10", "10").attr("fill", "none").attr("stroke", blue).attr("stroke-width", "2")},
+         "button up without a press"},
+        {{Element("path").attr("d", "M5 -10 L17 2 M5 2 L17 -10").attr("stroke", "#868e96").attr("stroke-width", "1.5")},
+         "touch handed to the driver (step number)"},
+        {{rect("0", "-11", "10", "14").attr("fill", blue), rect("12", "-11", "10", "14").attr("fill", button_colour('R'))},
+         "left button, right button"},
+        {{Element("text").attr("x", "4").attr("y", "0").attr("class", "n").text("7")}, "order in which it happened"},
+    };
+    if (display_changed)
+        out.push_back({{rect("0", "-11", "22", "14")
+                            .attr("fill", "none")
+                            .attr("stroke", "#6c757d")
+                            .attr("stroke-width", "1.5")
+                            .attr("stroke-dasharray", "4 4")},
+                       "monitor before a display change"});
+    return out;
+}
+
 }  // namespace
 
 std::string render_svg(const Scenario& sc, const RunResult& r) {
@@ -309,7 +159,7 @@ std::string render_svg(const Scenario& sc, const RunResult& r) {
                 touches.push_back({step, {int_field(e.fields, "x"), int_field(e.fields, "y")}});
         } else if (e.ev == "display" && e.fields.contains("monitors") && e.fields["monitors"].is_array()) {
             Layout l;
-            for (const auto& m : e.fields["monitors"]) l.monitors.push_back(rect_from(m));
+            for (const auto& m : e.fields["monitors"]) l.monitors.push_back(rect_field(m));
             l.when = "after step " + std::to_string(step);
             if (!l.monitors.empty()) layouts.push_back(l);
         }
@@ -320,7 +170,7 @@ std::string render_svg(const Scenario& sc, const RunResult& r) {
     std::vector<std::string> serials;
     for (const auto& t : sc.touchscreens) serials.push_back(t.serial);
     for (const auto& s : sc.steps)
-        if (s.kind == Step::Kind::add_touchscreen) serials.push_back(s.touchscreen.serial);
+        if (const auto* add = std::get_if<stimuli::AddTouchscreen>(&s.stimulus)) serials.push_back(add->touchscreen.serial);
 
     // ---- scale: the virtual desktop about 1000 pixels wide
     double minx = 1e18, miny = 1e18, maxx = -1e18, maxy = -1e18;
@@ -346,24 +196,25 @@ std::string render_svg(const Scenario& sc, const RunResult& r) {
     auto Y = [&](double y) { return top + (y - miny) * scale; };
     const double desk_bottom = top + bh * scale;
 
-    std::ostringstream body;
+    svg::Writer body;
     Labels labels;
 
     // ---- monitors
     for (size_t i = 0; i < final_monitors.size(); ++i) {
         const RECT& m = final_monitors[i];
         const double x = X(m.left), y = Y(m.top), w = (m.right - m.left) * scale, h = (m.bottom - m.top) * scale;
-        body << "<rect x=\"" << num(x) << "\" y=\"" << num(y) << "\" width=\"" << num(w) << "\" height=\"" << num(h)
-             << "\" fill=\"#edf2fa\" stroke=\"#495a75\" stroke-width=\"2\"/>\n";
+        body.line(rect(x, y, w, h).attr("fill", "#edf2fa").attr("stroke", "#495a75").attr("stroke-width", "2"));
         const double big = std::min(w, h) * 0.45;
-        body << "<text x=\"" << num(x + w / 2) << "\" y=\"" << num(y + h / 2 + big * 0.35)
-             << "\" text-anchor=\"middle\" font-size=\"" << num(big) << "\" font-weight=\"bold\" fill=\"#d3dcea\">" << i
-             << "</text>\n";
+        body.line(text_at(x + w / 2, y + h / 2 + big * 0.35)
+                      .attr("text-anchor", "middle")
+                      .attr("font-size", big)
+                      .attr("font-weight", "bold")
+                      .attr("fill", "#d3dcea")
+                      .text(std::to_string(i)));
         const std::string label = "monitor " + std::to_string(i) + (i == 0 ? " · primary" : "") + " · " +
                                   std::to_string(m.right - m.left) + "×" + std::to_string(m.bottom - m.top) + " at (" +
                                   std::to_string(m.left) + ", " + std::to_string(m.top) + ")";
-        body << "<text x=\"" << num(x + 8) << "\" y=\"" << num(y + 18) << "\" font-size=\"13\" fill=\"#344055\">"
-             << esc(label) << "</text>\n";
+        body.line(text_at(x + 8, y + 18).attr("font-size", "13").attr("fill", "#344055").text(label));
         labels.block({x + 8, y + 4, x + 8 + static_cast<double>(label.size()) * 13 * 0.55, y + 22});
     }
 
@@ -371,9 +222,11 @@ std::string render_svg(const Scenario& sc, const RunResult& r) {
     // outlines: what happened before the change happened on them.
     for (size_t li = 0; li + 1 < layouts.size(); ++li) {
         for (const auto& m : layouts[li].monitors)
-            body << "<rect x=\"" << num(X(m.left)) << "\" y=\"" << num(Y(m.top)) << "\" width=\""
-                 << num((m.right - m.left) * scale) << "\" height=\"" << num((m.bottom - m.top) * scale)
-                 << "\" fill=\"none\" stroke=\"#6c757d\" stroke-width=\"1.5\" stroke-dasharray=\"4 4\"/>\n";
+            body.line(rect(X(m.left), Y(m.top), (m.right - m.left) * scale, (m.bottom - m.top) * scale)
+                          .attr("fill", "none")
+                          .attr("stroke", "#6c757d")
+                          .attr("stroke-width", "1.5")
+                          .attr("stroke-dasharray", "4 4"));
     }
 
     // ---- touchscreens on their monitors
@@ -396,10 +249,12 @@ std::string render_svg(const Scenario& sc, const RunResult& r) {
         if (it->second.rect) {
             const RECT& rc = *it->second.rect;
             const double inset = 5.0 + 5.0 * k;
-            body << "<rect x=\"" << num(X(rc.left) + inset) << "\" y=\"" << num(Y(rc.top) + inset) << "\" width=\""
-                 << num(std::max(1.0, (rc.right - rc.left) * scale - 2 * inset)) << "\" height=\""
-                 << num(std::max(1.0, (rc.bottom - rc.top) * scale - 2 * inset)) << "\" fill=\"none\" stroke=\""
-                 << screen_colour(id) << "\" stroke-width=\"2.5\" stroke-dasharray=\"10 5\"/>\n";
+            body.line(rect(X(rc.left) + inset, Y(rc.top) + inset, std::max(1.0, (rc.right - rc.left) * scale - 2 * inset),
+                           std::max(1.0, (rc.bottom - rc.top) * scale - 2 * inset))
+                          .attr("fill", "none")
+                          .attr("stroke", screen_colour(id))
+                          .attr("stroke-width", "2.5")
+                          .attr("stroke-dasharray", "10 5"));
         }
         // The label sits at the bottom of the monitor the driver was given.
         RECT at{};
@@ -411,17 +266,22 @@ std::string render_svg(const Scenario& sc, const RunResult& r) {
             continue;
         const std::string label = "touchscreen " + std::to_string(id) + " (" + serial + ")";
         const double lx = X(at.left) + 14, ly = Y(at.bottom) - 14 - 20.0 * k;
-        body << "<text x=\"" << num(lx) << "\" y=\"" << num(ly) << "\" font-size=\"15\" font-weight=\"bold\" fill=\""
-             << screen_colour(id) << "\">" << esc(label) << "</text>\n";
+        body.line(text_at(lx, ly)
+                      .attr("font-size", "15")
+                      .attr("font-weight", "bold")
+                      .attr("fill", screen_colour(id))
+                      .text(label));
         labels.block({lx, ly - 15, lx + static_cast<double>(label.size()) * 15 * 0.62, ly + 3});
     }
 
     // ---- touches handed to the driver
     for (const auto& t : touches) {
         const double x = X(static_cast<double>(t.at.x)), y = Y(static_cast<double>(t.at.y));
-        body << "<path d=\"M" << num(x - 6) << " " << num(y - 6) << " L" << num(x + 6) << " " << num(y + 6) << " M"
-             << num(x - 6) << " " << num(y + 6) << " L" << num(x + 6) << " " << num(y - 6)
-             << "\" stroke=\"#868e96\" stroke-width=\"1.5\"/>\n";
+        body.line(Element("path")
+                      .attr("d", "M" + num(x - 6) + " " + num(y - 6) + " L" + num(x + 6) + " " + num(y + 6) + " M" +
+                                     num(x - 6) + " " + num(y + 6) + " L" + num(x + 6) + " " + num(y - 6))
+                      .attr("stroke", "#868e96")
+                      .attr("stroke-width", "1.5"));
     }
 
     // ---- what the program did with the mouse
@@ -434,33 +294,32 @@ std::string render_svg(const Scenario& sc, const RunResult& r) {
         const char* c = button_colour(m.button);
         const double x = X(static_cast<double>(m.points.front().x)), y = Y(static_cast<double>(m.points.front().y));
         switch (m.kind) {
-        case Mark::Kind::position:
-            body << "<circle cx=\"" << num(x) << "\" cy=\"" << num(y) << "\" r=\"4\" fill=\"#343a40\"/>\n";
-            break;
+        case Mark::Kind::position: body.line(circle(x, y, "4").attr("fill", "#343a40")); break;
         case Mark::Kind::click:
-            body << "<circle cx=\"" << num(x) << "\" cy=\"" << num(y) << "\" r=\"9\" fill=\"none\" stroke=\"" << c
-                 << "\" stroke-width=\"2.5\"/>\n<circle cx=\"" << num(x) << "\" cy=\"" << num(y) << "\" r=\"2.5\" fill=\""
-                 << c << "\"/>\n";
+            body.line(circle(x, y, "9").attr("fill", "none").attr("stroke", c).attr("stroke-width", "2.5"));
+            body.line(circle(x, y, "2.5").attr("fill", c));
             break;
         case Mark::Kind::drag:
         case Mark::Kind::held: {
-            body << "<polyline fill=\"none\" stroke=\"" << c << "\" stroke-width=\"2.5\"";
-            if (m.kind == Mark::Kind::held) body << " stroke-dasharray=\"7 4\"";
-            else body << " marker-end=\"url(#arrow" << m.button << ")\"";
-            body << " points=\"";
+            Element path("polyline");
+            path.attr("fill", "none").attr("stroke", c).attr("stroke-width", "2.5");
+            if (m.kind == Mark::Kind::held)
+                path.attr("stroke-dasharray", "7 4");
+            else
+                path.attr("marker-end", "url(#arrow" + std::string(1, m.button) + ")");
+            std::string points;
             for (const auto& p : m.points)
-                body << num(X(static_cast<double>(p.x))) << "," << num(Y(static_cast<double>(p.y))) << " ";
-            body << "\"/>\n<circle cx=\"" << num(x) << "\" cy=\"" << num(y) << "\" r=\"5\" fill=\"" << c << "\"/>\n";
+                points += num(X(static_cast<double>(p.x))) + "," + num(Y(static_cast<double>(p.y))) + " ";
+            body.line(path.attr("points", points));
+            body.line(circle(x, y, "5").attr("fill", c));
             if (m.kind == Mark::Kind::held) {
                 const double ex = X(static_cast<double>(m.points.back().x)), ey = Y(static_cast<double>(m.points.back().y));
-                body << "<rect x=\"" << num(ex - 5) << "\" y=\"" << num(ey - 5) << "\" width=\"10\" height=\"10\" fill=\""
-                     << c << "\"/>\n";
+                body.line(rect(ex - 5, ey - 5, "10", "10").attr("fill", c));
             }
             break;
         }
         case Mark::Kind::release_only:
-            body << "<rect x=\"" << num(x - 5) << "\" y=\"" << num(y - 5) << "\" width=\"10\" height=\"10\" fill=\"none\" stroke=\""
-                 << c << "\" stroke-width=\"2\"/>\n";
+            body.line(rect(x - 5, y - 5, "10", "10").attr("fill", "none").attr("stroke", c).attr("stroke-width", "2"));
             break;
         case Mark::Kind::message_box: break;
         }
@@ -471,68 +330,39 @@ std::string render_svg(const Scenario& sc, const RunResult& r) {
         const double x = X(static_cast<double>(m.points.front().x)), y = Y(static_cast<double>(m.points.front().y));
         const std::string t = std::to_string(m.number);
         auto [lx, ly] = labels.place(x, y, t, 13);
-        body << "<text x=\"" << num(lx) << "\" y=\"" << num(ly) << "\" class=\"n\">" << t << "</text>\n";
+        body.line(text_at(lx, ly).attr("class", "n").text(t));
     }
     for (const auto& t : touches) {
         const double x = X(static_cast<double>(t.at.x)), y = Y(static_cast<double>(t.at.y));
         const std::string s = "step " + std::to_string(t.step);
         auto [lx, ly] = labels.place(x, y, s, 10);
-        body << "<text x=\"" << num(lx) << "\" y=\"" << num(ly) << "\" class=\"s\">" << esc(s) << "</text>\n";
+        body.line(text_at(lx, ly).attr("class", "s").text(s));
     }
 
     // ---- legend and lists below the desktop
     double y = desk_bottom + 34;
-    std::ostringstream below;
+    svg::Writer below;
     const double col2 = margin + 520;
-    struct Entry {
-        std::string symbol;
-        std::string text;
-    };
-    std::vector<Entry> legend = {
-        {"<rect x=\"0\" y=\"-11\" width=\"22\" height=\"14\" fill=\"#edf2fa\" stroke=\"#495a75\" stroke-width=\"2\"/>",
-         "monitor (number, size, position)"},
-        {"<rect x=\"0\" y=\"-11\" width=\"22\" height=\"14\" fill=\"none\" stroke=\"#e8590c\" stroke-width=\"2.5\" "
-         "stroke-dasharray=\"6 3\"/>",
-         "rectangle the driver got for a touchscreen"},
-        {"<circle cx=\"11\" cy=\"-4\" r=\"4\" fill=\"#343a40\"/>", "cursor position (no button)"},
-        {"<circle cx=\"11\" cy=\"-4\" r=\"8\" fill=\"none\" stroke=\"#1c7ed6\" stroke-width=\"2.5\"/><circle cx=\"11\" "
-         "cy=\"-4\" r=\"2.5\" fill=\"#1c7ed6\"/>",
-         "click: button down and up at one point"},
-        {"<polyline points=\"0,0 10,-8 22,-4\" fill=\"none\" stroke=\"#1c7ed6\" stroke-width=\"2.5\" "
-         "marker-end=\"url(#arrowL)\"/><circle cx=\"0\" cy=\"0\" r=\"4\" fill=\"#1c7ed6\"/>",
-         "press to release path"},
-        {"<polyline points=\"0,0 22,-4\" fill=\"none\" stroke=\"#1c7ed6\" stroke-width=\"2.5\" stroke-dasharray=\"5 3\"/>"
-         "<rect x=\"18\" y=\"-9\" width=\"9\" height=\"9\" fill=\"#1c7ed6\"/>",
-         "press never released"},
-        {"<rect x=\"6\" y=\"-9\" width=\"10\" height=\"10\" fill=\"none\" stroke=\"#1c7ed6\" stroke-width=\"2\"/>",
-         "button up without a press"},
-        {"<path d=\"M5 -10 L17 2 M5 2 L17 -10\" stroke=\"#868e96\" stroke-width=\"1.5\"/>",
-         "touch handed to the driver (step number)"},
-        {"<rect x=\"0\" y=\"-11\" width=\"10\" height=\"14\" fill=\"#1c7ed6\"/><rect x=\"12\" y=\"-11\" width=\"10\" "
-         "height=\"14\" fill=\"#e03131\"/>",
-         "left button, right button"},
-        {"<text x=\"4\" y=\"0\" class=\"n\">7</text>", "order in which it happened"},
-    };
-    if (layouts.size() > 1)
-        legend.push_back({"<rect x=\"0\" y=\"-11\" width=\"22\" height=\"14\" fill=\"none\" stroke=\"#6c757d\" "
-                          "stroke-width=\"1.5\" stroke-dasharray=\"4 4\"/>",
-                          "monitor before a display change"});
-    below << "<text x=\"" << num(margin) << "\" y=\"" << num(y) << "\" class=\"h\">Legend</text>\n";
+    const std::vector<Entry> entries = legend(layouts.size() > 1);
+    below.line(text_at(margin, y).attr("class", "h").text("Legend"));
     y += 24;
-    for (size_t i = 0; i < legend.size(); ++i) {
+    for (size_t i = 0; i < entries.size(); ++i) {
         const double lx = (i % 2 == 0) ? margin : col2;
         const double ly = y + static_cast<double>(i / 2) * 24;
-        below << "<g transform=\"translate(" << num(lx) << "," << num(ly) << ")\">" << legend[i].symbol << "<text x=\"34\" y=\"0\">"
-              << esc(legend[i].text) << "</text></g>\n";
+        Element g("g");
+        g.attr("transform", "translate(" + num(lx) + "," + num(ly) + ")");
+        for (const Element& e : entries[i].symbol) g.add(e);
+        below.line(g.add(Element("text").attr("x", "34").attr("y", "0").text(entries[i].text)));
     }
-    y += static_cast<double>((legend.size() + 1) / 2) * 24 + 16;
+    y += static_cast<double>((entries.size() + 1) / 2) * 24 + 16;
 
     auto list = [&](const std::string& heading, const std::vector<std::pair<std::string, std::string>>& lines) {
-        below << "<text x=\"" << num(margin) << "\" y=\"" << num(y) << "\" class=\"h\">" << esc(heading) << "</text>\n";
+        below.line(text_at(margin, y).attr("class", "h").text(heading));
         y += 22;
         for (const auto& [colour, text] : lines) {
-            below << "<text x=\"" << num(margin + 10) << "\" y=\"" << num(y) << "\"" << (colour.empty() ? "" : " fill=\"" + colour + "\"")
-                  << ">" << esc(text) << "</text>\n";
+            Element line = text_at(margin + 10, y);
+            if (!colour.empty()) line.attr("fill", colour);
+            below.line(line.text(text));
             y += 20;
         }
         y += 12;
@@ -567,33 +397,46 @@ std::string render_svg(const Scenario& sc, const RunResult& r) {
     const double height = y + 10;
 
     // ---- the document
-    std::ostringstream svg;
-    svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << num(width) << "\" height=\"" << num(height)
-        << "\" viewBox=\"0 0 " << num(width) << " " << num(height)
-        << "\" font-family=\"DejaVu Sans, Verdana, sans-serif\" font-size=\"13\" fill=\"#212529\">\n"
-        << "<style>.n{font-size:13px;font-weight:bold;fill:#212529;paint-order:stroke;stroke:#fff;stroke-width:3px}"
-           ".s{font-size:10px;font-style:italic;fill:#6c757d;paint-order:stroke;stroke:#fff;stroke-width:3px}"
-           ".h{font-size:15px;font-weight:bold}</style>\n<defs>\n";
+    svg::Writer doc;
+    doc.raw("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
+    doc.open(Element("svg")
+                 .attr("xmlns", "http://www.w3.org/2000/svg")
+                 .attr("width", width)
+                 .attr("height", height)
+                 .attr("viewBox", "0 0 " + num(width) + " " + num(height))
+                 .attr("font-family", "DejaVu Sans, Verdana, sans-serif")
+                 .attr("font-size", "13")
+                 .attr("fill", "#212529"));
+    doc.line(Element("style").text(
+        ".n{font-size:13px;font-weight:bold;fill:#212529;paint-order:stroke;stroke:#fff;stroke-width:3px}"
+        ".s{font-size:10px;font-style:italic;fill:#6c757d;paint-order:stroke;stroke:#fff;stroke-width:3px}"
+        ".h{font-size:15px;font-weight:bold}"));
+    doc.open(Element("defs"));
     for (char b : {'L', 'R', 'M'})
-        svg << "<marker id=\"arrow" << b
-            << "\" viewBox=\"0 0 10 10\" refX=\"8\" refY=\"5\" markerWidth=\"4\" markerHeight=\"4\" orient=\"auto-start-reverse\">"
-               "<path d=\"M0 0 L10 5 L0 10 z\" fill=\""
-            << button_colour(b) << "\"/></marker>\n";
-    svg << "</defs>\n<rect x=\"0\" y=\"0\" width=\"" << num(width) << "\" height=\"" << num(height) << "\" fill=\"#ffffff\"/>\n";
+        doc.line(Element("marker")
+                     .attr("id", "arrow" + std::string(1, b))
+                     .attr("viewBox", "0 0 10 10")
+                     .attr("refX", "8")
+                     .attr("refY", "5")
+                     .attr("markerWidth", "4")
+                     .attr("markerHeight", "4")
+                     .attr("orient", "auto-start-reverse")
+                     .add(Element("path").attr("d", "M0 0 L10 5 L0 10 z").attr("fill", button_colour(b))));
+    doc.close("defs");
+    doc.line(rect("0", "0", width, height).attr("fill", "#ffffff"));
     const bool clean = r.protocol_errors.empty() && r.misuse.empty();
-    svg << "<text x=\"" << num(margin) << "\" y=\"34\" font-size=\"21\" font-weight=\"bold\">RykXyLdr · " << esc(sc.file)
-        << "</text>\n";
+    doc.line(Element("text").attr("x", margin).attr("y", "34").attr("font-size", "21").attr("font-weight", "bold").text("RykXyLdr · " + sc.file));
     std::string sub = std::string(windows_text(sc.config.windows)) + " · " + std::to_string(final_monitors.size()) +
                       " monitor(s) · " + std::to_string(serials.size()) + " touchscreen(s) · " +
                       std::to_string(sc.steps.size()) + " step(s) · " +
                       (r.ended ? "exit code " + std::to_string(r.exit_code) : std::string("still running at the end")) +
                       " · " + std::to_string(r.protocol_errors.size()) + " protocol error(s) · " +
                       std::to_string(r.misuse.size()) + " misuse";
-    svg << "<text x=\"" << num(margin) << "\" y=\"58\" font-size=\"14\" fill=\"" << (clean ? "#495057" : "#c92a2a") << "\">"
-        << esc(sub) << "</text>\n";
-    svg << body.str() << below.str() << "</svg>\n";
-    return svg.str();
+    doc.line(Element("text").attr("x", margin).attr("y", "58").attr("font-size", "14").attr("fill", clean ? "#495057" : "#c92a2a").text(sub));
+    doc.raw(body.str());
+    doc.raw(below.str());
+    doc.close("svg");
+    return doc.str();
 }
 
 }  // namespace runner

@@ -38,7 +38,7 @@ int32_t map_across(int32_t lo, int32_t hi, double f) {
 }
 
 // False when the driver could not place a touch at (u, v).
-bool queue_touch(sim::Machine& m, const Step& s, uint32_t flags) {
+bool queue_touch(sim::Machine& m, const TouchPoint& s, uint32_t flags) {
     if (s.at) return m.driver().queue_touch_at(s.screen, s.u, s.v, flags);
     m.driver().queue_packet(s.screen, s.x, s.y, flags);
     return true;
@@ -46,7 +46,7 @@ bool queue_touch(sim::Machine& m, const Step& s, uint32_t flags) {
 
 // The touch point in desktop pixels, for the record, and what may keep the
 // program from seeing the touch.
-void describe_touch(sim::Machine& m, const Step& s, sim::Fields& f) {
+void describe_touch(sim::Machine& m, const TouchPoint& s, sim::Fields& f) {
     if (s.at) {
         if (auto rc = m.driver().monitor_rect(s.screen)) {
             f["x"] = map_across(rc->left, rc->right, s.u);
@@ -65,6 +65,12 @@ void describe_touch(sim::Machine& m, const Step& s, sim::Fields& f) {
                        ": the packet waits in the driver's queue";
 }
 
+// A step that posts to the program's window: the warning when there is none.
+void warn_without_window(sim::Machine& m, sim::Fields& f) {
+    if (m.find_window(kWindowClass) == nullptr)
+        f["warning"] = std::string("the program has no window of class ") + kWindowClass + ": nothing posted";
+}
+
 // Posts `msg` to the program's window, as another program would.
 bool post_to_program(sim::Machine& m, UINT msg, WPARAM wparam, LPARAM lparam) {
     HWND w = m.find_window(kWindowClass);
@@ -73,9 +79,9 @@ bool post_to_program(sim::Machine& m, UINT msg, WPARAM wparam, LPARAM lparam) {
 
 // The command line a console program gets: its name, then each argument,
 // quoted where it holds a blank or a quote (or is empty).
-std::string tool_command_line(const Step& s) {
-    std::string cmd = s.tool_name + ".exe";
-    for (const auto& a : s.tool_args) {
+std::string tool_command_line(const stimuli::Tool& s) {
+    std::string cmd = s.name + ".exe";
+    for (const auto& a : s.args) {
         if (!a.empty() && a.find_first_of(" \t\"") == std::string::npos) {
             cmd += " " + a;
             continue;
@@ -104,21 +110,21 @@ bool is_read_request(const std::string& name) {
 // Runs a tool to its end and records it: its command line, output and exit
 // code, the driver requests its threads sent and the registry writes made
 // meanwhile.
-void run_tool(sim::Machine& m, const Step& s, const Tools& tools, std::vector<std::string>& failures) {
-    const std::string where = "step " + std::to_string(s.number) + " (" + s.tool_name + "): ";
+void run_tool(sim::Machine& m, int step, const stimuli::Tool& s, const Tools& tools, std::vector<std::string>& failures) {
+    const std::string where = "step " + std::to_string(step) + " (" + s.name + "): ";
     const std::string cmd = tool_command_line(s);
-    auto it = tools.find(s.tool_name);
+    auto it = tools.find(s.name);
     sim::Fields f = sim::Fields::object();
-    f["name"] = s.tool_name;
+    f["name"] = s.name;
     f["command_line"] = cmd;
     if (it == tools.end()) {
         f["exit_code"] = nullptr;
         m.trace().add("tool", f);
-        failures.push_back(where + "this runner has no " + s.tool_name);
+        failures.push_back(where + "this runner has no " + s.name);
         return;
     }
     const size_t first = m.trace().events().size();
-    const DWORD pid = m.start_console_process(s.tool_name + ".exe", cmd, it->second);
+    const DWORD pid = m.start_console_process(s.name + ".exe", cmd, it->second);
     m.settle();
     const bool ended = m.process_ended(pid);
     const std::vector<DWORD> threads = m.process_thread_ids(pid);
@@ -148,12 +154,12 @@ void run_tool(sim::Machine& m, const Step& s, const Tools& tools, std::vector<st
     m.trace().add("tool", f);
 
     if (!ended) failures.push_back(where + "did not end");
-    if (ended && s.tool_expect_exit && static_cast<int64_t>(m.process_exit_code(pid)) != *s.tool_expect_exit)
-        failures.push_back(where + "expected exit code " + std::to_string(*s.tool_expect_exit) + ", it ended with " +
+    if (ended && s.expect_exit && static_cast<int64_t>(m.process_exit_code(pid)) != *s.expect_exit)
+        failures.push_back(where + "expected exit code " + std::to_string(*s.expect_exit) + ", it ended with " +
                            std::to_string(m.process_exit_code(pid)));
-    for (const auto& want : s.tool_expect_output)
+    for (const auto& want : s.expect_output)
         if (output.find(want) == std::string::npos) failures.push_back(where + "its output lacks \"" + want + "\"");
-    if (s.tool_read_only && !read_only)
+    if (s.read_only && !read_only)
         failures.push_back(where + "expected to change nothing, but it sent a request other than the driver's "
                                    "read requests or wrote to the registry");
 }
@@ -168,73 +174,72 @@ void play_step(sim::Machine& m, const Step& s, DWORD pid, const Tools& tools, st
     if (!s.settle) f["settle"] = false;
     f["args"] = s.args;
 
-    switch (s.kind) {
-    case Step::Kind::touch:
-    case Step::Kind::tap: describe_touch(m, s, f); break;
-    case Step::Kind::quick_touch_params:
-        if (m.driver().quick_touch_event(s.screen) == 0)
-            f["warning"] = "no quick-touch event is handed over for touchscreen " + std::to_string(s.screen);
-        break;
-    case Step::Kind::add_touchscreen:
-        if (s.signal && m.driver().add_monitor_event() == 0)
-            f["warning"] = "no add-monitor event is handed over: the driver cannot signal";
-        break;
-    case Step::Kind::remove_devices:
-        if (m.driver().remove_devices_event() == 0)
-            f["warning"] = "no remove-devices event is handed over: the driver cannot signal";
-        break;
-    case Step::Kind::dismiss_box:
-        if (m.open_message_boxes() == 0) f["warning"] = "no message box is open: nothing dismissed";
-        break;
-    case Step::Kind::end_session:
-        if (m.process_ended(pid)) f["warning"] = "the program has already ended";
-        break;
-    case Step::Kind::command:
-    case Step::Kind::close:
-        if (m.find_window(kWindowClass) == nullptr)
-            f["warning"] = std::string("the program has no window of class ") + kWindowClass + ": nothing posted";
-        break;
-    default: break;
-    }
+    // What may keep the program from seeing the stimulus, for the record.
+    std::visit(Overloaded{
+                   [&](const stimuli::Touch& t) { describe_touch(m, t.point, f); },
+                   [&](const stimuli::Tap& t) { describe_touch(m, t.point, f); },
+                   [&](const stimuli::QuickTouchParams& q) {
+                       if (m.driver().quick_touch_event(q.screen) == 0)
+                           f["warning"] = "no quick-touch event is handed over for touchscreen " + std::to_string(q.screen);
+                   },
+                   [&](const stimuli::AddTouchscreen& a) {
+                       if (a.signal && m.driver().add_monitor_event() == 0)
+                           f["warning"] = "no add-monitor event is handed over: the driver cannot signal";
+                   },
+                   [&](const stimuli::RemoveDevices&) {
+                       if (m.driver().remove_devices_event() == 0)
+                           f["warning"] = "no remove-devices event is handed over: the driver cannot signal";
+                   },
+                   [&](const stimuli::DismissBox&) {
+                       if (m.open_message_boxes() == 0) f["warning"] = "no message box is open: nothing dismissed";
+                   },
+                   [&](const stimuli::EndSession&) {
+                       if (m.process_ended(pid)) f["warning"] = "the program has already ended";
+                   },
+                   [&](const stimuli::Command&) { warn_without_window(m, f); },
+                   [&](const stimuli::Close&) { warn_without_window(m, f); },
+                   [](const auto&) {},
+               },
+               s.stimulus);
     m.trace().add("step", f);
 
-    switch (s.kind) {
-    case Step::Kind::touch: queue_touch(m, s, s.flags); break;
-    case Step::Kind::tap:
-        // The release only with its press; a tap that cannot be placed is
-        // one fault, not two.
-        if (queue_touch(m, s, s.flags)) queue_touch(m, s, s.flags | PKT_RELEASE);
-        break;
-    case Step::Kind::quick_touch_params: m.driver().set_quick_touch(s.screen, s.dx, s.dy); break;
-    case Step::Kind::add_touchscreen:
-        m.driver().add_touchscreen(s.touchscreen);
-        if (s.signal) m.driver().signal_add_monitor();
-        break;
-    case Step::Kind::remove_devices: m.driver().signal_remove_devices(); break;
-    case Step::Kind::display: m.desktop().change_display(s.monitors); break;
-    case Step::Kind::command: {
-        UINT msg = m.registered_message(s.message);
-        // Registered the way the other program would have, when the program
-        // has not registered it itself.
-        if (msg == 0) msg = RegisterWindowMessageA(s.message.c_str());
-        post_to_program(m, msg, static_cast<WPARAM>(s.wparam), static_cast<LPARAM>(s.lparam));
-        break;
-    }
-    case Step::Kind::refuse: m.driver().refuse(s.refusal.code, s.refusal.rule); break;
-    case Step::Kind::clear_refusals: m.driver().clear_refusals(); break;
-    case Step::Kind::wait: m.advance_ms(s.wait_ms); break;
-    case Step::Kind::close: post_to_program(m, WM_CLOSE, 0, 0); break;
-    case Step::Kind::hold_boxes: m.hold_message_boxes(s.hold); break;
-    case Step::Kind::dismiss_box:
-        if (s.box_caption.empty())
-            m.release_message_box();
-        else
-            m.release_message_box(s.box_caption);
-        break;
-    case Step::Kind::end_session: m.end_session(pid); break;
-    case Step::Kind::tool: run_tool(m, s, tools, failures); break;
-    case Step::Kind::registry: fill_registry(m.registry(), s.registry_keys); break;
-    }
+    std::visit(Overloaded{
+                   [&](const stimuli::Touch& t) { queue_touch(m, t.point, t.flags); },
+                   [&](const stimuli::Tap& t) {
+                       // The release only with its press; a tap that cannot be
+                       // placed is one fault, not two.
+                       if (queue_touch(m, t.point, t.kFlags)) queue_touch(m, t.point, t.kFlags | PKT_RELEASE);
+                   },
+                   [&](const stimuli::QuickTouchParams& q) { m.driver().set_quick_touch(q.screen, q.dx, q.dy); },
+                   [&](const stimuli::AddTouchscreen& a) {
+                       m.driver().add_touchscreen(a.touchscreen);
+                       if (a.signal) m.driver().signal_add_monitor();
+                   },
+                   [&](const stimuli::RemoveDevices&) { m.driver().signal_remove_devices(); },
+                   [&](const stimuli::Display& d) { m.desktop().change_display(d.monitors); },
+                   [&](const stimuli::Command& c) {
+                       UINT msg = m.registered_message(c.message);
+                       // Registered the way the other program would have, when
+                       // the program has not registered it itself.
+                       if (msg == 0) msg = RegisterWindowMessageA(c.message.c_str());
+                       post_to_program(m, msg, static_cast<WPARAM>(c.wparam), static_cast<LPARAM>(c.lparam));
+                   },
+                   [&](const stimuli::Refuse& r) { m.driver().refuse(r.refusal.code, r.refusal.rule); },
+                   [&](const stimuli::ClearRefusals&) { m.driver().clear_refusals(); },
+                   [&](const stimuli::Wait& w) { m.advance_ms(w.ms); },
+                   [&](const stimuli::Close&) { post_to_program(m, WM_CLOSE, 0, 0); },
+                   [&](const stimuli::HoldBoxes& h) { m.hold_message_boxes(h.hold); },
+                   [&](const stimuli::DismissBox& d) {
+                       if (d.caption.empty())
+                           m.release_message_box();
+                       else
+                           m.release_message_box(d.caption);
+                   },
+                   [&](const stimuli::EndSession&) { m.end_session(pid); },
+                   [&](const stimuli::Tool& t) { run_tool(m, s.number, t, tools, failures); },
+                   [&](const stimuli::Registry& r) { fill_registry(m.registry(), r.keys); },
+               },
+               s.stimulus);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "platform/win32.h"
 #include "text.h"
+#include "trace_fields.h"
 
 namespace runner {
 
@@ -14,29 +15,6 @@ namespace {
 using Json = sim::Fields;
 
 using sim::hex;
-
-std::string plain(const Json& j) {
-    if (j.is_string()) return j.get<std::string>();
-    return j.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
-int64_t int_field(const Json& f, const char* name, int64_t fallback = 0) {
-    auto it = f.find(name);
-    if (it == f.end() || !it->is_number_integer()) return fallback;
-    return it->get<int64_t>();
-}
-
-std::string str_field(const Json& f, const char* name) {
-    auto it = f.find(name);
-    if (it == f.end()) return "";
-    return plain(*it);
-}
-
-bool bool_field(const Json& f, const char* name, bool fallback = false) {
-    auto it = f.find(name);
-    if (it == f.end() || !it->is_boolean()) return fallback;
-    return it->get<bool>();
-}
 
 // Handles and flag words read best in hex.
 bool hex_field(const std::string& name) {
@@ -59,11 +37,6 @@ std::string mouse_flags(uint64_t flags) {
     }
     if (rest || t.empty()) t += (t.empty() ? "" : "|") + hex(rest);
     return t;
-}
-
-std::string rect_text(const Json& r) {
-    return "(" + std::to_string(int_field(r, "left")) + "," + std::to_string(int_field(r, "top")) + ")-(" +
-           std::to_string(int_field(r, "right")) + "," + std::to_string(int_field(r, "bottom")) + ")";
 }
 
 // The fields that `skip` does not name, as name=value.
@@ -119,7 +92,7 @@ std::string event_text(const sim::TraceEvent& e) {
     if (e.ev == "display") {
         std::string t = "display changed:";
         if (f.contains("monitors") && f["monitors"].is_array())
-            for (const auto& m : f["monitors"]) t += " " + rect_text(m);
+            for (const auto& m : f["monitors"]) t += " " + rect_text(rect_field(m));
         return t;
     }
     if (e.ev == "debugbreak")

@@ -1,45 +1,21 @@
 // A scenario: the simulated machine RykXyLdr starts on and the stimuli played
-// to it afterwards, read from a TOML file. scenarios/README.md describes the
-// file format for the people who write scenarios; scenario.cpp has the same
-// rules at the top.
+// to it afterwards, read from a TOML file whose format scenarios/README.md
+// describes.
 #pragma once
 
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "machine.h"
+#include "scenario_error.h"
 #include "orvane/driver.h"
 
 namespace runner {
-
-// A place in a scenario file (lines and columns count from 1; 0 = unknown).
-struct SourcePos {
-    std::string file;
-    int line = 0;
-    int column = 0;
-};
-
-// A scenario file that cannot be read or does not follow the format. what()
-// is "FILE:LINE:COLUMN: KEY: MESSAGE" (KEY left out when the fault is not
-// about one key, e.g. a TOML syntax error; LINE:COLUMN when the file could
-// not be read at all).
-class ScenarioError : public std::runtime_error {
-public:
-    ScenarioError(SourcePos pos, std::string key, std::string message);
-    const SourcePos& pos() const { return pos_; }
-    const std::string& key() const { return key_; }  // dotted path, e.g. "step[3].touch.kind"
-    const std::string& message() const { return message_; }
-
-private:
-    SourcePos pos_;
-    std::string key_;
-    std::string message_;
-};
 
 struct RegistryValueEntry {
     enum class Type { dword, sz, binary };
@@ -73,30 +49,82 @@ struct FailRule {
     bool onward = false;
 };
 
-struct Step {
-    enum class Kind {
-        touch,               // one packet
-        tap,                 // a kind-5 press and its release at one point
-        quick_touch_params,  // new quick-touch thresholds, signalled
-        add_touchscreen,     // a new touchscreen, then the add-monitor signal
-        remove_devices,      // the remove-devices signal
-        display,             // the user changes the display settings
-        command,             // a registered message from another program
-        refuse,              // a refusal rule for the driver from now on
-        clear_refusals,      // the driver answers everything again
-        wait,                // simulated time passes
-        close,               // WM_CLOSE to the program's window
-        hold_boxes,          // message boxes stay open from now on, or not
-        dismiss_box,         // a user answers an open message box with OK
-        end_session,         // the user logs off: the program's windows are
-                             // asked and told, then the process is ended
-        tool,                // RykXyCtl or RykXyProbe runs to its end
-        registry,            // values of HKEY_LOCAL_MACHINE set (as an administrator would)
-    };
+// Where a touch goes on touchscreen `screen`: desktop pixels (x, y), or
+// with `at` (u, v) across the touchscreen, 0..1.
+struct TouchPoint {
+    int screen = 0;
+    bool at = false;
+    double u = 0, v = 0;
+    int32_t x = 0, y = 0;
+};
 
+// The stimuli a step can play, one type each; scenarios/README.md describes
+// them as a scenario writes them.
+namespace stimuli {
+
+struct Touch {  // one packet
+    TouchPoint point;
+    uint32_t flags = 0;  // the packet's dwFlags
+};
+struct Tap {  // a kind-5 press and its release at one point
+    static constexpr uint32_t kFlags = 5;
+    TouchPoint point;
+};
+struct QuickTouchParams {  // new quick-touch thresholds, signalled
+    int screen = 0;
+    int32_t dx = 0, dy = 0;
+};
+struct AddTouchscreen {  // a new touchscreen, then the add-monitor signal
+    sim::orvane::TouchscreenConfig touchscreen;
+    bool signal = true;
+};
+struct RemoveDevices {};  // the remove-devices signal
+struct Display {          // the user changes the display settings
+    std::vector<sim::MonitorConfig> monitors;
+};
+struct Command {  // a registered message from another program
+    std::string message = "RykPlexor4683";
+    uint32_t wparam = 0;
+    int32_t lparam = 0;  // 32 bits as on Windows; sign-extended when posted
+};
+struct Refuse {  // a refusal rule for the driver from now on
+    RefusalRule refusal;
+};
+struct ClearRefusals {};  // the driver answers everything again
+struct Wait {             // simulated time passes
+    uint64_t ms = 0;
+};
+struct Close {};      // WM_CLOSE to the program's window
+struct HoldBoxes {    // message boxes stay open from now on, or not
+    bool hold = false;
+};
+struct DismissBox {  // a user answers an open message box with OK
+    std::string caption;  // empty: the oldest open box
+};
+struct EndSession {};  // the user logs off: the program's windows are asked
+                       // and told, then the process is ended
+struct Tool {          // RykXyCtl or RykXyProbe runs to its end
+    std::string name;  // "RykXyCtl" or "RykXyProbe"
+    std::vector<std::string> args;
+    // What the step expects of the run.
+    std::optional<int64_t> expect_exit;
+    std::vector<std::string> expect_output;  // each must occur in its output
+    bool read_only = false;  // only the driver's read requests, no registry write
+};
+struct Registry {  // values of HKEY_LOCAL_MACHINE set, as an administrator would
+    std::vector<RegistryKeyEntry> keys;  // as in [registry]
+};
+
+}  // namespace stimuli
+
+using Stimulus = std::variant<stimuli::Touch, stimuli::Tap, stimuli::QuickTouchParams, stimuli::AddTouchscreen,
+                              stimuli::RemoveDevices, stimuli::Display, stimuli::Command, stimuli::Refuse,
+                              stimuli::ClearRefusals, stimuli::Wait, stimuli::Close, stimuli::HoldBoxes,
+                              stimuli::DismissBox, stimuli::EndSession, stimuli::Tool, stimuli::Registry>;
+
+struct Step {
     int number = 0;  // 1, 2, 3, ... in file order
     SourcePos pos;   // where the step's table starts
-    Kind kind = Kind::wait;
     std::string action;  // the stimulus's key, e.g. "tap"
     std::string note;    // the step's own `note`, shown in the timeline
     // false: after this step the program runs until all its threads wait,
@@ -104,47 +132,16 @@ struct Step {
     // do not run out before the next step.
     bool settle = true;
     nlohmann::ordered_json args;  // the stimulus's value as written
-
-    // touch, tap, quick_touch_params
-    int screen = 0;
-    bool at = false;         // (u, v) across the touchscreen instead of (x, y)
-    double u = 0, v = 0;     // 0..1
-    int32_t x = 0, y = 0;    // desktop pixels
-    uint32_t flags = 0;      // touch: the packet's dwFlags
-    int32_t dx = 0, dy = 0;  // quick_touch_params
-
-    // add_touchscreen
-    sim::orvane::TouchscreenConfig touchscreen;
-    bool signal = true;
-
-    // display
-    std::vector<sim::MonitorConfig> monitors;
-
-    // command
-    std::string message = "RykPlexor4683";
-    uint32_t wparam = 0;
-    int32_t lparam = 0;  // 32 bits as on Windows; sign-extended when posted
-
-    // refuse
-    RefusalRule refusal;
-
-    // wait
-    uint64_t wait_ms = 0;
-
-    // hold_boxes
-    bool hold = false;
-    // dismiss_box: the caption of the box to answer; empty: the oldest open
-    std::string box_caption;
-    // tool: the program ("RykXyCtl" or "RykXyProbe"), its arguments, and what
-    // the step expects of its run
-    std::string tool_name;
-    std::vector<std::string> tool_args;
-    std::optional<int64_t> tool_expect_exit;
-    std::vector<std::string> tool_expect_output;  // each must occur in its output
-    bool tool_read_only = false;  // only the driver's read requests, no registry write
-    // registry: the keys and values to set, as in [registry]
-    std::vector<RegistryKeyEntry> registry_keys;
+    Stimulus stimulus;
 };
+
+// For std::visit: one call operator from each lambda.
+template <class... F>
+struct Overloaded : F... {
+    using F::operator()...;
+};
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
 
 struct Scenario {
     std::string file;

@@ -1,5 +1,5 @@
 // Playing scenarios against a stand-in program, and reading a run's trace
-// for the picture.
+// for the picture, and the picture's SVG writer.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,6 +10,7 @@
 #include "picture.h"
 #include "play.h"
 #include "scenario.h"
+#include "svg.h"
 
 namespace {
 
@@ -216,5 +217,37 @@ TEST(Picture, AssignmentsComeFromSuccessfulRequests) {
     EXPECT_EQ(a.at(2).monitor, 0);
     EXPECT_FALSE(a.at(2).rect.has_value());
 }
+
+// ------------------------------------------------------------------ the picture's SVG writer
+
+struct SvgCase {
+    const char* name;
+    runner::svg::Element element;
+    const char* svg;
+};
+
+void PrintTo(const SvgCase& c, std::ostream* os) { *os << c.name; }
+
+class SvgElement : public testing::TestWithParam<SvgCase> {};
+
+TEST_P(SvgElement, WritesWellFormedMarkup) { EXPECT_EQ(GetParam().element.str(), GetParam().svg); }
+
+using runner::svg::Element;
+
+INSTANTIATE_TEST_SUITE_P(
+    Picture, SvgElement,
+    testing::Values(
+        SvgCase{"EmptyClosesItself", Element("rect").attr("x", 12.34).attr("width", "10"), R"(<rect x="12.3" width="10"/>)"},
+        SvgCase{"EmptyTextStaysAnElementWithContent", Element("text").text(""), "<text></text>"},
+        // Captions and file names come from the program and the scenario:
+        // markup characters and control characters must not break the file.
+        SvgCase{"TextEscaped", Element("text").text("a<b & \"c\">\x01\x1f\t\n"),
+                "<text>a&lt;b &amp; &quot;c&quot;&gt;  \t\n</text>"},
+        SvgCase{"AttributeEscaped", Element("g").attr("id", "x\"y<&"), R"(<g id="x&quot;y&lt;&amp;"/>)"},
+        SvgCase{"ChildrenInOrderWithoutBreaks",
+                Element("g").attr("transform", "translate(1.0,2.0)").add(Element("circle").attr("r", "4")).add(
+                    Element("text").text("7")),
+                R"svg(<g transform="translate(1.0,2.0)"><circle r="4"/><text>7</text></g>)svg"}),
+    [](const testing::TestParamInfo<SvgCase>& i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <variant>
 
 #include "driver/protocol.h"
 #include "scenario.h"
@@ -14,6 +15,7 @@ using runner::RegistryValueEntry;
 using runner::Scenario;
 using runner::ScenarioError;
 using runner::Step;
+namespace stimuli = runner::stimuli;
 
 constexpr const char* kFile = "t.toml";
 
@@ -147,7 +149,8 @@ TEST_P(TouchFlags, ComposeKindAndFlagBits) {
                                            GetParam().touch + " }\n",
                                        kFile);
     ASSERT_EQ(sc.steps.size(), 1u);
-    EXPECT_EQ(sc.steps[0].flags, GetParam().flags);
+    ASSERT_TRUE(std::holds_alternative<stimuli::Touch>(sc.steps[0].stimulus));
+    EXPECT_EQ(std::get<stimuli::Touch>(sc.steps[0].stimulus).flags, GetParam().flags);
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, TouchFlags,
@@ -265,28 +268,35 @@ wait_ms = 250
 
     ASSERT_EQ(sc.steps.size(), 7u);
     const Step& tap = sc.steps[0];
-    EXPECT_EQ(tap.kind, Step::Kind::tap);
+    ASSERT_TRUE(std::holds_alternative<stimuli::Tap>(tap.stimulus));
+    EXPECT_EQ(tap.action, "tap");
     EXPECT_EQ(tap.number, 1);
     EXPECT_EQ(tap.pos.line, 30);  // its [[step]] line
-    EXPECT_TRUE(tap.at);
-    EXPECT_EQ(tap.u, 0.0);
-    EXPECT_EQ(tap.v, 1.0);
+    const runner::TouchPoint& point = std::get<stimuli::Tap>(tap.stimulus).point;
+    EXPECT_EQ(point.screen, 0);
+    EXPECT_TRUE(point.at);
+    EXPECT_EQ(point.u, 0.0);
+    EXPECT_EQ(point.v, 1.0);
     EXPECT_EQ(tap.note, "first");
     EXPECT_EQ(tap.args.dump(), R"({"at":[0,1],"screen":0})");
 
-    EXPECT_EQ(sc.steps[1].touchscreen.serial, "TS-2");
-    EXPECT_EQ(sc.steps[1].touchscreen.monitor, -1);
-    EXPECT_FALSE(sc.steps[1].signal);
-    EXPECT_EQ(sc.steps[2].screen, 1);  // the touchscreen added in step 2
-    EXPECT_EQ(sc.steps[3].wparam, 1u);
-    EXPECT_EQ(sc.steps[3].lparam, static_cast<int32_t>(0xFFFF0000u));
-    EXPECT_EQ(sc.steps[3].message, "RykPlexor4683");
-    EXPECT_EQ(sc.steps[4].refusal.code, REQ_GET_TOUCH);
-    EXPECT_TRUE(sc.steps[4].refusal.rule.always);
-    EXPECT_EQ(sc.steps[4].refusal.rule.touchscreen, 1);
-    ASSERT_EQ(sc.steps[5].monitors.size(), 1u);
-    EXPECT_EQ(sc.steps[5].monitors[0].rc.right, 1024);
-    EXPECT_EQ(sc.steps[6].wait_ms, 250u);
+    const auto& added = std::get<stimuli::AddTouchscreen>(sc.steps[1].stimulus);
+    EXPECT_EQ(added.touchscreen.serial, "TS-2");
+    EXPECT_EQ(added.touchscreen.monitor, -1);
+    EXPECT_FALSE(added.signal);
+    EXPECT_EQ(std::get<stimuli::QuickTouchParams>(sc.steps[2].stimulus).screen, 1);  // the touchscreen added in step 2
+    const auto& command = std::get<stimuli::Command>(sc.steps[3].stimulus);
+    EXPECT_EQ(command.wparam, 1u);
+    EXPECT_EQ(command.lparam, static_cast<int32_t>(0xFFFF0000u));
+    EXPECT_EQ(command.message, "RykPlexor4683");
+    const runner::RefusalRule& refusal = std::get<stimuli::Refuse>(sc.steps[4].stimulus).refusal;
+    EXPECT_EQ(refusal.code, REQ_GET_TOUCH);
+    EXPECT_TRUE(refusal.rule.always);
+    EXPECT_EQ(refusal.rule.touchscreen, 1);
+    const auto& monitors = std::get<stimuli::Display>(sc.steps[5].stimulus).monitors;
+    ASSERT_EQ(monitors.size(), 1u);
+    EXPECT_EQ(monitors[0].rc.right, 1024);
+    EXPECT_EQ(std::get<stimuli::Wait>(sc.steps[6].stimulus).ms, 250u);
 }
 
 TEST(ScenarioFile, SettleAndRegistrySteps) {
@@ -297,12 +307,13 @@ TEST(ScenarioFile, SettleAndRegistrySteps) {
     ASSERT_EQ(sc.steps.size(), 2u);
     EXPECT_FALSE(sc.steps[0].settle);
     EXPECT_TRUE(sc.steps[1].settle);
-    EXPECT_EQ(sc.steps[1].kind, runner::Step::Kind::registry);
-    ASSERT_EQ(sc.steps[1].registry_keys.size(), 1u);
-    EXPECT_EQ(sc.steps[1].registry_keys[0].path, "SOFTWARE\\RykXyLdr");
-    ASSERT_EQ(sc.steps[1].registry_keys[0].values.size(), 2u);
-    EXPECT_EQ(sc.steps[1].registry_keys[0].values[0].name, "HoldTimeMs");
-    EXPECT_EQ(sc.steps[1].registry_keys[0].values[0].dword, 500u);
+    ASSERT_TRUE(std::holds_alternative<stimuli::Registry>(sc.steps[1].stimulus));
+    const auto& keys = std::get<stimuli::Registry>(sc.steps[1].stimulus).keys;
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(keys[0].path, "SOFTWARE\\RykXyLdr");
+    ASSERT_EQ(keys[0].values.size(), 2u);
+    EXPECT_EQ(keys[0].values[0].name, "HoldTimeMs");
+    EXPECT_EQ(keys[0].values[0].dword, 500u);
 }
 
 TEST(ScenarioFile, EmptyFileIsTheDefaultMachine) {
