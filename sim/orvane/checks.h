@@ -1,6 +1,7 @@
 // The protocol the driver model holds the program to: each check records what
 // it finds as a protocol error of the request (Call::error), in the order the
-// driver makes them, and none of them refuses a request by itself.
+// driver makes them. Whether a breach keeps the request from being carried
+// out is for its answer to decide, from c.known and c.valid.
 #pragma once
 
 #include <cstdint>
