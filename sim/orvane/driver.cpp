@@ -1,117 +1,27 @@
 #include "orvane/driver.h"
 
-#include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
 
-#include "text.h"
+#include "orvane/checks.h"
+#include "orvane/model.h"
+#include "orvane/requests.h"
 
 namespace sim::orvane {
 
-namespace {
-
-struct FieldLayout {
-    const char* name;
-    size_t offset;
-    size_t width;  // 2 or 4
-    bool is_signed;
-};
-
-constexpr FieldLayout kTouchscreenField = {"wTouchscreen", offsetof(RequestHeader, wTouchscreen), 2, false};
-
-// The input fields of each request, in layout order, after wTouchscreen.
-std::vector<FieldLayout> input_fields(uint32_t code) {
-    switch (code) {
-    case REQ_SET_XY_EVENT:
-    case REQ_CLEAR_EVENT:
-    case REQ_SET_ADDMON_EVENT:
-    case REQ_SET_REMOVE_EVENT:
-    case REQ_SET_QUICKTOUCH_EVENT: return {{"hEventR0", offsetof(EventRequest, hEventR0), 4, false}};
-    case REQ_SET_MONITOR_RECT:
-        return {{"iMonitor", offsetof(MonitorRectRequest, iMonitor), 4, true},
-                {"iTop", offsetof(MonitorRectRequest, iTop), 4, true},
-                {"iLeft", offsetof(MonitorRectRequest, iLeft), 4, true},
-                {"iBottom", offsetof(MonitorRectRequest, iBottom), 4, true},
-                {"iRight", offsetof(MonitorRectRequest, iRight), 4, true}};
-    case REQ_GET_TOUCHSCREEN: return {{"iMonitor", offsetof(TouchscreenRecord, iMonitor), 4, true}};
-    case REQ_SET_MONITOR_NUMBER:
-        return {{"iMonitor", offsetof(MonitorNumberRequest, iMonitor), 4, true},
-                {"dwAssign", offsetof(MonitorNumberRequest, dwAssign), 4, false}};
-    case REQ_GET_ALIGNMENT:
-        return {{"OffsetX", offsetof(AlignmentRequest, OffsetX), 4, true},
-                {"ScrDx", offsetof(AlignmentRequest, ScrDx), 4, true},
-                {"Dx", offsetof(AlignmentRequest, Dx), 4, true},
-                {"OffsetY", offsetof(AlignmentRequest, OffsetY), 4, true},
-                {"ScrDy", offsetof(AlignmentRequest, ScrDy), 4, true},
-                {"Dy", offsetof(AlignmentRequest, Dy), 4, true},
-                {"SwapXY", offsetof(AlignmentRequest, SwapXY), 4, true}};
-    default: return {};
-    }
+Pixel touch_pixel(const MonitorRect& rect, double u, double v) {
+    auto across = [](int32_t lo, int32_t hi, double f) {
+        const double span = hi - lo > 0 ? static_cast<double>(hi - lo - 1) : 0.0;
+        return static_cast<int32_t>(lo + std::lround(f * span));
+    };
+    return {across(rect.left, rect.right, u), across(rect.top, rect.bottom, v)};
 }
 
-int64_t read_field(const std::vector<uint8_t>& bytes, const FieldLayout& f) {
-    if (f.width == 2) {
-        uint16_t v;
-        std::memcpy(&v, bytes.data() + f.offset, 2);
-        return f.is_signed ? static_cast<int64_t>(static_cast<int16_t>(v)) : static_cast<int64_t>(v);
-    }
-    uint32_t v;
-    std::memcpy(&v, bytes.data() + f.offset, 4);
-    return f.is_signed ? static_cast<int64_t>(static_cast<int32_t>(v)) : static_cast<int64_t>(v);
-}
+Driver::Driver(Host& host) : host_(host), model_(std::make_unique<Model>()) {}
 
-bool has_output(uint32_t code) {
-    return code == REQ_GET_TOUCH || code == REQ_GET_TOUCHSCREEN || code == REQ_GET_ALIGNMENT ||
-           code == REQ_GET_QUICKTOUCH;
-}
-
-bool is_event_request(uint32_t code) {
-    return code == REQ_SET_XY_EVENT || code == REQ_CLEAR_EVENT || code == REQ_SET_ADDMON_EVENT ||
-           code == REQ_SET_REMOVE_EVENT || code == REQ_SET_QUICKTOUCH_EVENT;
-}
-
-// The three requests that also carry wTag1 and dwReserved.
-bool is_tagged_request(uint32_t code) {
-    return code == REQ_GET_TOUCHSCREEN || code == REQ_SET_MONITOR_NUMBER || code == REQ_GET_ALIGNMENT;
-}
-
-std::string hex(uint32_t v) { return sim::hex(v, 8); }
-
-template <size_t N>
-void copy_text(CHAR (&field)[N], const std::string& text) {
-    std::memset(field, 0, N);
-    std::memcpy(field, text.data(), std::min(text.size(), N - 1));
-}
-
-}  // namespace
-
-// One ioctl on its way through the driver.
-struct Driver::Call {
-    uint32_t thread = 0;
-    uint32_t code = 0;
-    const char* name = "UNKNOWN";
-    uint32_t size = 0;  // layout size; 0 for an unknown code
-    void* in = nullptr;
-    uint32_t in_size = 0;
-    void* out = nullptr;
-    uint32_t out_size = 0;
-    bool readable = false;        // the input holds the whole layout
-    std::vector<uint8_t> buf;     // the layout's bytes, from the input; the reply is built here
-    int32_t ts = -1;              // wTouchscreen
-    uint32_t handle = 0;          // hEventR0 of an event request
-    bool handle_is_ring0 = false;
-    bool concurrent_read = false;  // another REQ_GET_TOUCH was inside the driver
-    bool ok = false;
-    bool reply = false;  // copy buf to the output buffer
-    std::vector<uint32_t> signals;
-    Request rec;
-    std::vector<ProtocolError> errs;
-};
-
-Driver::Driver(Host& host) : host_(host) {}
+Driver::~Driver() = default;
 
 // ------------------------------------------------------------------ the device
 
@@ -120,8 +30,11 @@ bool Driver::ioctl(uint32_t thread_id, uint32_t code, void* in, uint32_t in_size
     Call c;
     c.thread = thread_id;
     c.code = code;
-    c.size = RequestSize(code);
-    if (const char* n = RequestName(code)) c.name = n;
+    c.facts = FindRequest(code);
+    if (c.facts) {
+        c.name = c.facts->name;
+        c.size = c.facts->size;
+    }
     c.in = in;
     c.in_size = in ? in_size : 0;
     c.out = out;
@@ -143,11 +56,9 @@ bool Driver::ioctl(uint32_t thread_id, uint32_t code, void* in, uint32_t in_size
     c.rec.touchscreen = c.ts;
     if (c.readable) {
         c.buf.assign(c.rec.input.begin(), c.rec.input.begin() + c.size);
-        for (const FieldLayout& f : input_fields(code)) c.rec.fields.push_back({f.name, read_field(c.buf, f)});
-        if (is_event_request(code)) {
-            EventRequest r;
-            std::memcpy(&r, c.buf.data(), sizeof r);
-            c.handle = r.hEventR0;
+        for (const FieldLayout& f : c.facts->fields) c.rec.fields.push_back({f.name, read_field(c.buf, f)});
+        if (c.facts->event != EventHandle::none) {
+            c.handle = c.read<EventRequest>().hEventR0;
             c.handle_is_ring0 = c.handle != 0 && host_.is_ring0_handle(c.handle);
         }
     }
@@ -165,8 +76,7 @@ bool Driver::ioctl(uint32_t thread_id, uint32_t code, void* in, uint32_t in_size
     {
         Guard g(mu_);
         c.rec.seq = ++seq_;
-        if (c.concurrent_read) error_locked(c, "another REQ_GET_TOUCH is inside the driver at the same time");
-        answer_locked(c);
+        handle_locked(c);
         if (c.ok && c.reply) std::memcpy(out, c.buf.data(), c.size);
         c.rec.ok = c.ok;
         log_.push_back(c.rec);
@@ -188,8 +98,28 @@ bool Driver::ioctl(uint32_t thread_id, uint32_t code, void* in, uint32_t in_size
     return c.ok;
 }
 
-void Driver::error_locked(Call& c, std::string detail) {
-    c.errs.push_back({c.rec.seq, c.thread, std::string(c.name) + ": " + detail});
+// Checks the request, then carries it out through its row of the table or
+// refuses it on cue.
+void Driver::handle_locked(Call& c) {
+    Model& m = *model_;
+    check_serialised_read(c);
+    if (!check_code(c)) return;
+    if (!check_buffers(c)) {
+        give_up_bracket(m, c);
+        return;
+    }
+    check_fields(m, c);
+    check_bracket(m, c);
+
+    if (refused_locked(c.code, c.ts)) {
+        if (c.facts->on_refusal) c.facts->on_refusal(m, c);
+    } else {
+        c.ok = true;
+        c.facts->answer(m, c);
+        if (c.ok && c.reply)
+            for (const FieldLayout& f : c.facts->reply_fields) c.rec.fields.push_back({f.name, read_field(c.buf, f)});
+    }
+    if (!c.ok) give_up_bracket(m, c);
 }
 
 bool Driver::refused_locked(uint32_t code, int32_t touchscreen) {
@@ -212,307 +142,6 @@ bool Driver::refused_locked(uint32_t code, int32_t touchscreen) {
     return false;
 }
 
-// The bracket rule, per program thread. A bracket in which a request failed
-// is given up: the program leaves it open and goes on, so a later
-// REQ_BEGIN_CHANGE may replace it, and it no longer covers other requests.
-void Driver::check_brackets_locked(Call& c) {
-    auto it = brackets_.find(c.thread);
-    const bool open = it != brackets_.end();
-    const bool active = open && !it->second.given_up;
-    auto describe = [&](int32_t id) { return "the bracket for " + std::to_string(id); };
-
-    auto require = [&](int32_t id) {
-        if (!active) {
-            error_locked(c, "sent outside a change bracket" +
-                                (open ? " (" + describe(it->second.touchscreen) + " was given up)" : std::string()));
-        } else if (it->second.touchscreen != id) {
-            error_locked(c, "sent inside " + describe(it->second.touchscreen) + "; expected " + describe(id));
-        }
-    };
-
-    switch (c.code) {
-    case REQ_BEGIN_CHANGE:
-        if (active)
-            error_locked(c, "opens " + describe(c.ts) + " while " + describe(it->second.touchscreen) +
-                                " is open on this thread");
-        brackets_[c.thread] = {c.ts, false};
-        break;
-    case REQ_END_CHANGE:
-        if (!open) {
-            error_locked(c, "for " + std::to_string(c.ts) + " without REQ_BEGIN_CHANGE on this thread");
-        } else {
-            if (it->second.touchscreen != c.ts)
-                error_locked(c, "for " + std::to_string(c.ts) + " closes " + describe(it->second.touchscreen));
-            brackets_.erase(it);
-        }
-        break;
-    case REQ_SET_QUICKTOUCH_EVENT:  // its bracket names touchscreen 0, whatever the request names
-    case REQ_SET_ADDMON_EVENT:
-    case REQ_SET_REMOVE_EVENT: require(0); break;
-    case REQ_SET_MONITOR_RECT: require(c.ts); break;
-    case REQ_SET_XY_EVENT:  // the re-send after a rescan comes without a bracket
-        if (active) require(c.ts);
-        break;
-    case REQ_CLEAR_EVENT:  // a program-wide event is withdrawn without a bracket
-        if (c.handle == 0) require(c.ts);
-        break;
-    // Requests that fetch something go without a bracket of their own
-    // thread; a bracket binds only the thread that opened it, so they may
-    // come while other threads (or another program, such as RykXyProbe) hold
-    // brackets open.
-    case REQ_GET_TOUCH:
-    case REQ_GET_TOUCHSCREEN:
-    case REQ_GET_ALIGNMENT:
-    case REQ_GET_QUICKTOUCH:
-        if (active)
-            error_locked(c, "sent inside " + describe(it->second.touchscreen) +
-                                " of its own thread; a read request goes without a bracket");
-        break;
-    default: break;
-    }
-}
-
-void Driver::answer_locked(Call& c) {
-    if (c.size == 0) {
-        error_locked(c, "unknown control code " + hex(c.code));
-        return;
-    }
-    if (c.in_size != c.size || c.out_size != c.size)
-        error_locked(c, "buffer sizes " + std::to_string(c.in_size) + " in, " + std::to_string(c.out_size) +
-                            " out; expected " + std::to_string(c.size) + " both");
-    if (c.in != c.out) error_locked(c, "input and output are different buffers");
-
-    const bool writable = c.out != nullptr && c.out_size >= c.size;
-    if (!c.readable || (has_output(c.code) && !writable)) {
-        auto it = brackets_.find(c.thread);
-        if (it != brackets_.end() && c.code != REQ_BEGIN_CHANGE && c.code != REQ_END_CHANGE)
-            it->second.given_up = true;
-        return;
-    }
-
-    RequestHeader h;
-    std::memcpy(&h, c.buf.data(), sizeof h);
-    if (h.wTag2 != REQ_TAG) error_locked(c, "wTag2 is " + std::to_string(h.wTag2) + ", expected 10");
-    if (is_tagged_request(c.code)) {
-        if (h.wTag1 != REQ_TAG) error_locked(c, "wTag1 is " + std::to_string(h.wTag1) + ", expected 10");
-        if (h.dwReserved != 0) error_locked(c, "dwReserved is " + hex(h.dwReserved) + ", expected 0");
-    }
-
-    const int32_t count = static_cast<int32_t>(screens_.size());
-    const bool known = c.ts >= 0 && c.ts < count;
-    auto require_known = [&] {
-        if (!known)
-            error_locked(c, "names touchscreen " + std::to_string(c.ts) + "; the driver has " +
-                                std::to_string(count));
-        return known;
-    };
-    auto require_ring0 = [&] {
-        if (!c.handle_is_ring0) error_locked(c, "hEventR0 " + hex(c.handle) + " is not a ring-0 handle");
-        return c.handle_is_ring0;
-    };
-    auto require_program_wide = [&] {
-        if (c.ts != 0) error_locked(c, "names touchscreen " + std::to_string(c.ts) + " for a program-wide event");
-    };
-
-    // Checks that do not depend on the driver's answer.
-    bool valid = true;
-    switch (c.code) {
-    case REQ_SET_XY_EVENT:
-    case REQ_SET_QUICKTOUCH_EVENT:
-        valid = require_known();
-        valid = require_ring0() && valid;
-        break;
-    case REQ_SET_ADDMON_EVENT:
-    case REQ_SET_REMOVE_EVENT:
-        require_program_wide();
-        valid = require_ring0();
-        break;
-    case REQ_CLEAR_EVENT:
-        if (c.handle == 0) {
-            valid = require_known();
-        } else {
-            require_program_wide();
-            require_ring0();
-        }
-        break;
-    case REQ_BEGIN_CHANGE:
-    case REQ_END_CHANGE:
-        if (c.ts != 0) valid = require_known();  // 0 also brackets the program-wide events
-        break;
-    case REQ_GET_TOUCHSCREEN: {
-        TouchscreenRecord r;
-        std::memcpy(&r, c.buf.data(), sizeof r);
-        if (r.iMonitor != REQ_ENUM_MONITOR)
-            error_locked(c, "iMonitor is " + hex(static_cast<uint32_t>(r.iMonitor)) + ", expected 0x0000FFFF");
-        break;
-    }
-    case REQ_SET_MONITOR_NUMBER: {
-        MonitorNumberRequest r;
-        std::memcpy(&r, c.buf.data(), sizeof r);
-        if (r.dwAssign != 1) error_locked(c, "dwAssign is " + std::to_string(r.dwAssign) + ", expected 1");
-        valid = require_known();
-        break;
-    }
-    default:  // REQ_GET_TOUCH, REQ_SET_MONITOR_RECT, REQ_GET_ALIGNMENT, REQ_GET_QUICKTOUCH
-        valid = require_known();
-        break;
-    }
-
-    check_brackets_locked(c);
-
-    const bool refused = refused_locked(c.code, c.ts);
-    if (refused && c.code == REQ_CLEAR_EVENT) {
-        const uint32_t named = c.handle != 0 ? c.handle : known ? screens_[c.ts].xy_event : 0;
-        if (named != 0) withdrawal_refused_.push_back(named);
-    }
-    if (refused) {
-        if (c.code == REQ_GET_TOUCH && known) {  // the packet it would have returned is lost
-            Screen& s = screens_[c.ts];
-            if (!s.queue.empty()) s.queue.pop_front();
-            if (!s.queue.empty() && s.xy_event) c.signals.push_back(s.xy_event);
-        }
-    } else {
-        c.ok = true;
-        switch (c.code) {
-        case REQ_SET_XY_EVENT:
-            if (known && valid) {
-                Screen& s = screens_[c.ts];
-                s.xy_event = c.handle;
-                if (!s.queue.empty()) c.signals.push_back(s.xy_event);  // packets that came before it
-            } else if (!known) {
-                c.ok = false;
-            }
-            break;
-        case REQ_SET_QUICKTOUCH_EVENT:
-            if (known && valid) screens_[c.ts].quick_event = c.handle;
-            else if (!known) c.ok = false;
-            break;
-        case REQ_SET_ADDMON_EVENT:
-            if (valid) addmon_event_ = c.handle;
-            break;
-        case REQ_SET_REMOVE_EVENT:
-            if (valid) remove_event_ = c.handle;
-            break;
-        case REQ_CLEAR_EVENT:
-            if (c.handle == 0) {
-                if (known) screens_[c.ts].xy_event = 0;
-                else c.ok = false;
-            } else {
-                if (addmon_event_ == c.handle) addmon_event_ = 0;
-                if (remove_event_ == c.handle) remove_event_ = 0;
-            }
-            break;
-        case REQ_GET_TOUCH: {
-            if (!known || screens_[c.ts].queue.empty()) {
-                c.ok = false;
-                break;
-            }
-            Screen& s = screens_[c.ts];
-            const Packet p = s.queue.front();
-            s.queue.pop_front();
-            TouchPacket t;
-            std::memcpy(&t, c.buf.data(), sizeof t);
-            t.dwSpare = 0;
-            t.iX = p.x;
-            t.iY = p.y;
-            t.iZ = p.z;
-            t.dwFlags = p.flags;
-            std::memcpy(c.buf.data(), &t, sizeof t);
-            c.reply = true;
-            c.rec.fields.push_back({"iX", p.x});
-            c.rec.fields.push_back({"iY", p.y});
-            c.rec.fields.push_back({"dwFlags", static_cast<int64_t>(p.flags)});
-            if (!s.queue.empty() && s.xy_event) c.signals.push_back(s.xy_event);
-            break;
-        }
-        case REQ_SET_MONITOR_RECT: {
-            if (!known) {
-                c.ok = false;
-                break;
-            }
-            MonitorRectRequest r;
-            std::memcpy(&r, c.buf.data(), sizeof r);
-            screens_[c.ts].rect = MonitorRect{r.iMonitor, r.iTop, r.iLeft, r.iBottom, r.iRight};
-            break;
-        }
-        case REQ_BEGIN_CHANGE:
-        case REQ_END_CHANGE: c.ok = valid; break;
-        case REQ_GET_TOUCHSCREEN: {
-            if (c.ts < 0 || c.ts >= count) {  // past the last touchscreen: the end of the enumeration
-                c.ok = false;
-                break;
-            }
-            const Screen& s = screens_[c.ts];
-            TouchscreenRecord r;
-            std::memcpy(&r, c.buf.data(), sizeof r);
-            r.header.wTouchscreen = static_cast<WORD>(c.ts);
-            r.header.wPad = 0;
-            r.iMonitor = s.reported_monitor;
-            for (size_t i = 0; i < sizeof r.abDriverData; ++i) r.abDriverData[i] = static_cast<BYTE>(i);
-            copy_text(r.szSerialNumber, s.config.serial);
-            copy_text(r.szRegistryPath, s.config.registry_path);
-            copy_text(r.szDriverText, "Orvane touchscreen " + std::to_string(c.ts));
-            std::memcpy(c.buf.data(), &r, sizeof r);
-            c.reply = true;
-            break;
-        }
-        case REQ_SET_MONITOR_NUMBER: {
-            if (!known) {
-                c.ok = false;
-                break;
-            }
-            MonitorNumberRequest r;
-            std::memcpy(&r, c.buf.data(), sizeof r);
-            Screen& s = screens_[c.ts];
-            s.monitor_number = r.iMonitor;
-            if (s.config.remembers_monitor) s.reported_monitor = r.iMonitor;
-            break;
-        }
-        case REQ_GET_ALIGNMENT: {
-            if (!known) {
-                c.ok = false;
-                break;
-            }
-            const std::optional<Alignment>& a = screens_[c.ts].config.alignment;
-            if (!a) break;  // accepted; the values sent stand
-            AlignmentRequest r;
-            std::memcpy(&r, c.buf.data(), sizeof r);
-            r.OffsetX = a->OffsetX;
-            r.ScrDx = a->ScrDx;
-            r.Dx = a->Dx;
-            r.OffsetY = a->OffsetY;
-            r.ScrDy = a->ScrDy;
-            r.Dy = a->Dy;
-            r.SwapXY = a->SwapXY;
-            std::memcpy(c.buf.data(), &r, sizeof r);
-            c.reply = true;
-            break;
-        }
-        case REQ_GET_QUICKTOUCH: {
-            if (!known) {
-                c.ok = false;
-                break;
-            }
-            const Screen& s = screens_[c.ts];
-            QuickTouchRequest r;
-            std::memcpy(&r, c.buf.data(), sizeof r);
-            r.dwQuickTouchParam = 0;
-            r.iQuickTouchDx = s.config.quick_dx;
-            r.iQuickTouchDy = s.config.quick_dy;
-            std::memcpy(c.buf.data(), &r, sizeof r);
-            c.reply = true;
-            break;
-        }
-        default: c.ok = false; break;
-        }
-    }
-
-    if (!c.ok && c.code != REQ_BEGIN_CHANGE && c.code != REQ_END_CHANGE) {
-        auto it = brackets_.find(c.thread);
-        if (it != brackets_.end()) it->second.given_up = true;
-    }
-}
-
 void Driver::notify(const std::vector<Request>& reqs, const std::vector<ProtocolError>& errs) {
     std::function<void(const Request&)> on_request;
     std::function<void(const ProtocolError&)> on_error;
@@ -529,16 +158,16 @@ void Driver::notify(const std::vector<Request>& reqs, const std::vector<Protocol
 
 // ------------------------------------------------------------------ harness side
 
-Driver::Screen& Driver::screen_locked(int touchscreen) {
-    if (touchscreen < 0 || touchscreen >= static_cast<int>(screens_.size()))
+Screen& Driver::screen_locked(int touchscreen) {
+    if (touchscreen < 0 || touchscreen >= static_cast<int>(model_->screens.size()))
         throw std::out_of_range("orvane: no touchscreen " + std::to_string(touchscreen));
-    return screens_[static_cast<size_t>(touchscreen)];
+    return model_->screens[static_cast<size_t>(touchscreen)];
 }
 
-const Driver::Screen& Driver::screen_locked(int touchscreen) const {
-    if (touchscreen < 0 || touchscreen >= static_cast<int>(screens_.size()))
+const Screen& Driver::screen_locked(int touchscreen) const {
+    if (touchscreen < 0 || touchscreen >= static_cast<int>(model_->screens.size()))
         throw std::out_of_range("orvane: no touchscreen " + std::to_string(touchscreen));
-    return screens_[static_cast<size_t>(touchscreen)];
+    return model_->screens[static_cast<size_t>(touchscreen)];
 }
 
 int Driver::add_touchscreen(const TouchscreenConfig& config) {
@@ -546,13 +175,13 @@ int Driver::add_touchscreen(const TouchscreenConfig& config) {
     Screen s;
     s.config = config;
     s.reported_monitor = config.monitor;
-    screens_.push_back(std::move(s));
-    return static_cast<int>(screens_.size()) - 1;
+    model_->screens.push_back(std::move(s));
+    return static_cast<int>(model_->screens.size()) - 1;
 }
 
 int Driver::touchscreen_count() const {
     Guard g(mu_);
-    return static_cast<int>(screens_.size());
+    return static_cast<int>(model_->screens.size());
 }
 
 void Driver::queue_packet(int touchscreen, int32_t x, int32_t y, uint32_t flags) {
@@ -582,11 +211,8 @@ bool Driver::queue_touch_at(int touchscreen, double u, double v, uint32_t flags)
         notify({}, {err});
         return false;
     }
-    auto map = [](int32_t lo, int32_t hi, double f) {
-        const double span = hi - lo > 0 ? static_cast<double>(hi - lo - 1) : 0.0;
-        return static_cast<int32_t>(lo + std::lround(f * span));
-    };
-    queue_packet(touchscreen, map(rect->left, rect->right, u), map(rect->top, rect->bottom, v), flags);
+    const Pixel p = touch_pixel(*rect, u, v);
+    queue_packet(touchscreen, p.x, p.y, flags);
     return true;
 }
 
@@ -606,7 +232,7 @@ bool Driver::signal_add_monitor() {
     uint32_t event;
     {
         Guard g(mu_);
-        event = addmon_event_;
+        event = model_->addmon_event;
     }
     if (event) host_.set_event(event);
     return event != 0;
@@ -616,7 +242,7 @@ bool Driver::signal_remove_devices() {
     uint32_t event;
     {
         Guard g(mu_);
-        event = remove_event_;
+        event = model_->remove_event;
     }
     if (event) host_.set_event(event);
     return event != 0;
@@ -690,25 +316,10 @@ uint32_t Driver::quick_touch_event(int touchscreen) const {
     return screen_locked(touchscreen).quick_event;
 }
 
-std::vector<std::pair<uint32_t, std::string>> Driver::held_locked() const {
-    std::vector<std::pair<uint32_t, std::string>> out;
-    if (addmon_event_) out.emplace_back(addmon_event_, "add-monitor event " + hex(addmon_event_));
-    if (remove_event_) out.emplace_back(remove_event_, "remove-devices event " + hex(remove_event_));
-    for (size_t i = 0; i < screens_.size(); ++i) {
-        const Screen& s = screens_[i];
-        if (s.xy_event)
-            out.emplace_back(s.xy_event, "packet event " + hex(s.xy_event) + " of touchscreen " + std::to_string(i));
-        if (s.quick_event)
-            out.emplace_back(s.quick_event,
-                             "quick-touch event " + hex(s.quick_event) + " of touchscreen " + std::to_string(i));
-    }
-    return out;
-}
-
 std::vector<std::string> Driver::held_events() const {
     Guard g(mu_);
     std::vector<std::string> out;
-    for (auto& [h, text] : held_locked()) out.push_back(text);
+    for (auto& [h, text] : sim::orvane::held_events(*model_)) out.push_back(text);
     return out;
 }
 
@@ -717,15 +328,7 @@ std::vector<ProtocolError> Driver::process_ended(const std::string& process,
     std::vector<ProtocolError> errs;
     {
         Guard g(mu_);
-        for (auto& [h, text] : held_locked()) {
-            if (std::find(ring0_handles.begin(), ring0_handles.end(), h) == ring0_handles.end()) continue;
-            // The protocol has no request that withdraws a quick-touch event:
-            // a program cannot be faulted for leaving one.
-            if (text.rfind("quick-touch event", 0) == 0) continue;
-            if (std::find(withdrawal_refused_.begin(), withdrawal_refused_.end(), h) != withdrawal_refused_.end())
-                continue;
-            errs.push_back({seq_, 0, "process " + process + " ended while the driver still holds its " + text});
-        }
+        errs = check_process_ended(*model_, seq_, process, ring0_handles);
         for (const auto& e : errs) errors_.push_back(e);
     }
     notify({}, errs);
@@ -734,12 +337,12 @@ std::vector<ProtocolError> Driver::process_ended(const std::string& process,
 
 uint32_t Driver::add_monitor_event() const {
     Guard g(mu_);
-    return addmon_event_;
+    return model_->addmon_event;
 }
 
 uint32_t Driver::remove_devices_event() const {
     Guard g(mu_);
-    return remove_event_;
+    return model_->remove_event;
 }
 
 size_t Driver::queued_packets(int touchscreen) const {
@@ -750,7 +353,7 @@ size_t Driver::queued_packets(int touchscreen) const {
 std::vector<OpenBracket> Driver::open_brackets() const {
     Guard g(mu_);
     std::vector<OpenBracket> out;
-    for (const auto& [thread, b] : brackets_) out.push_back({thread, b.touchscreen, b.given_up});
+    for (const auto& [thread, b] : model_->brackets) out.push_back({thread, b.touchscreen, b.given_up});
     return out;
 }
 

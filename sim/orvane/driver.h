@@ -7,6 +7,10 @@
 // cue. It knows nothing of the simulated kernel: it signals the program's
 // events and reads the clock only through Host.
 //
+// What each request is (its size, fields, identifier, event handle, bracket
+// rule) and how it is answered is one row of orvane/requests.cpp; the
+// protocol checks are orvane/checks.cpp.
+//
 // Thread safety: ioctl() runs on the calling program thread; all other
 // members may be called from any thread. Host calls and observer callbacks
 // are made outside the driver's own lock.
@@ -17,6 +21,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -104,6 +109,15 @@ struct MonitorRect {
     int32_t monitor = 0, top = 0, left = 0, bottom = 0, right = 0;
 };
 
+struct Pixel {
+    int32_t x = 0, y = 0;
+};
+
+// Where the driver puts a touch at (u, v), 0..1 across the touchscreen, when
+// `rect` is the monitor rectangle it last received for it: u = 0 the left
+// edge and 1 the last pixel column; likewise v from top to bottom.
+Pixel touch_pixel(const MonitorRect& rect, double u, double v);
+
 // A change bracket that a program thread has open.
 struct OpenBracket {
     uint32_t thread = 0;
@@ -111,9 +125,14 @@ struct OpenBracket {
     bool given_up = false;  // a request inside it was refused
 };
 
+struct Model;   // orvane/model.h
+struct Screen;  // orvane/model.h
+struct Call;    // orvane/model.h
+
 class Driver {
 public:
     explicit Driver(Host& host);
+    ~Driver();
     Driver(const Driver&) = delete;
     Driver& operator=(const Driver&) = delete;
 
@@ -194,47 +213,21 @@ public:
     std::vector<OpenBracket> open_brackets() const;
 
 private:
-    struct Packet {
-        int32_t x, y, z;
-        uint32_t flags;
-    };
-    struct Screen {
-        TouchscreenConfig config;
-        int32_t reported_monitor = -1;
-        std::optional<MonitorRect> rect;
-        std::optional<int32_t> monitor_number;
-        uint32_t xy_event = 0;
-        uint32_t quick_event = 0;
-        std::deque<Packet> queue;
-    };
     struct Rule {
         uint32_t code;
         Refusal r;
     };
-    struct Bracket {
-        int32_t touchscreen;
-        bool given_up;
-    };
-    struct Call;  // one ioctl in progress
 
     Screen& screen_locked(int touchscreen);  // throws std::out_of_range
     const Screen& screen_locked(int touchscreen) const;
     bool refused_locked(uint32_t code, int32_t touchscreen);
-    void check_brackets_locked(Call& c);
-    void answer_locked(Call& c);
-    void error_locked(Call& c, std::string detail);
+    void handle_locked(Call& c);
     void notify(const std::vector<Request>& reqs, const std::vector<ProtocolError>& errs);
-    // (handle, description) of every event held.
-    std::vector<std::pair<uint32_t, std::string>> held_locked() const;
 
     Host& host_;
     mutable Lock mu_;
-    std::vector<Screen> screens_;
-    uint32_t addmon_event_ = 0;
-    uint32_t remove_event_ = 0;
+    std::unique_ptr<Model> model_;  // what the requests work on
     std::vector<Rule> rules_;
-    std::vector<uint32_t> withdrawal_refused_;  // events a refused REQ_CLEAR_EVENT named
-    std::map<uint32_t, Bracket> brackets_;  // by thread
     std::vector<Request> log_;
     std::vector<ProtocolError> errors_;
     uint64_t seq_ = 0;

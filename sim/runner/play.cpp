@@ -30,13 +30,6 @@ void fill_registry(sim::Registry& reg, const std::vector<RegistryKeyEntry>& keys
     }
 }
 
-// Where the driver will put a touch at (u, v): across the rectangle it last
-// received for the touchscreen, u = 0 the left edge and 1 the last column.
-int32_t map_across(int32_t lo, int32_t hi, double f) {
-    const double span = hi - lo > 0 ? static_cast<double>(hi - lo - 1) : 0.0;
-    return static_cast<int32_t>(lo + std::lround(f * span));
-}
-
 // False when the driver could not place a touch at (u, v).
 bool queue_touch(sim::Machine& m, const TouchPoint& s, uint32_t flags) {
     if (s.at) return m.driver().queue_touch_at(s.screen, s.u, s.v, flags);
@@ -49,8 +42,9 @@ bool queue_touch(sim::Machine& m, const TouchPoint& s, uint32_t flags) {
 void describe_touch(sim::Machine& m, const TouchPoint& s, sim::Fields& f) {
     if (s.at) {
         if (auto rc = m.driver().monitor_rect(s.screen)) {
-            f["x"] = map_across(rc->left, rc->right, s.u);
-            f["y"] = map_across(rc->top, rc->bottom, s.v);
+            const sim::orvane::Pixel p = sim::orvane::touch_pixel(*rc, s.u, s.v);
+            f["x"] = p.x;
+            f["y"] = p.y;
         } else {
             f["warning"] = "the driver has no monitor rectangle for touchscreen " + std::to_string(s.screen) +
                            " yet, so it cannot place the touch";

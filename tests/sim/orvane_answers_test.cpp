@@ -248,6 +248,33 @@ TEST_F(OrvaneTest, TouchscreenCoordinatesMapOntoTheLastRectangleReceived) {
     EXPECT_THAT(driver.errors(), IsEmpty()) << ErrorText(driver);
 }
 
+// The mapping the runner also uses to report where a touch lands. A
+// rectangle without width or height (a program's bad rectangle) puts every
+// touch on its left or top edge instead of outside it.
+TEST(OrvaneTouchPixel, PlacesTouchesInsideTheRectangle) {
+    struct Case {
+        const char* name;
+        sim::orvane::MonitorRect rect;  // monitor, top, left, bottom, right
+        double u, v;
+        int32_t x, y;
+    };
+    const Case cases[] = {
+        {"TopLeft", {0, 0, 0, 768, 1024}, 0.0, 0.0, 0, 0},
+        {"BottomRightIsTheLastPixel", {0, 0, 0, 768, 1024}, 1.0, 1.0, 1023, 767},
+        {"RoundsToTheNearestPixel", {0, 0, 0, 768, 1024}, 0.5, 0.5, 512, 384},
+        {"LeftOfThePrimary", {1, -100, -1280, 924, 0}, 1.0, 0.0, -1, -100},
+        {"NoWidth", {0, 0, 50, 768, 50}, 0.7, 1.0, 50, 767},
+        {"RightLeftOfLeft", {0, 0, 50, 768, 10}, 1.0, 0.0, 50, 0},
+        {"BottomAboveTop", {0, 300, 0, 200, 1024}, 0.0, 1.0, 0, 300},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const sim::orvane::Pixel p = sim::orvane::touch_pixel(c.rect, c.u, c.v);
+        EXPECT_EQ(p.x, c.x);
+        EXPECT_EQ(p.y, c.y);
+    }
+}
+
 TEST_F(OrvaneTest, EventsAreHandedOverSignalledAndWithdrawn) {
     Send(driver, kMain, REQ_BEGIN_CHANGE, 0);
     ASSERT_TRUE(Send(driver, kMain, REQ_SET_ADDMON_EVENT, 0, kAddMonR0));
