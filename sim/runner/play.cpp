@@ -1,7 +1,6 @@
 #include "play.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include "desktop.h"
 #include "driver/protocol.h"

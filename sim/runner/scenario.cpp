@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "driver/protocol.h"
+#include "orvane/requests.h"
 #include "toml_reader.h"
 
 namespace runner {
@@ -81,11 +82,6 @@ sim::orvane::TouchscreenConfig read_touchscreen(TableReader& r) {
     return c;
 }
 
-const DWORD kRequests[] = {REQ_SET_XY_EVENT,       REQ_GET_TOUCH,        REQ_SET_MONITOR_RECT,   REQ_CLEAR_EVENT,
-                           REQ_SET_ADDMON_EVENT,   REQ_SET_REMOVE_EVENT, REQ_SET_QUICKTOUCH_EVENT, REQ_BEGIN_CHANGE,
-                           REQ_END_CHANGE,         REQ_GET_TOUCHSCREEN,  REQ_SET_MONITOR_NUMBER, REQ_GET_ALIGNMENT,
-                           REQ_GET_QUICKTOUCH};
-
 RefusalRule read_refusal(TableReader& r) {
     RefusalRule s;
     if (auto position = r.integer("position", 1, kInt32Max)) {
@@ -101,10 +97,10 @@ RefusalRule read_refusal(TableReader& r) {
     s.request = r.required_string("request");
     bool found = false;
     std::string names;
-    for (DWORD code : kRequests) {
-        names += (names.empty() ? "" : ", ") + std::string(RequestName(code));
-        if (s.request == RequestName(code)) {
-            s.code = code;
+    for (const sim::orvane::RequestFacts& request : sim::orvane::AllRequests()) {
+        names += (names.empty() ? "" : ", ") + std::string(request.name);
+        if (s.request == request.name) {
+            s.code = request.code;
             found = true;
         }
     }
