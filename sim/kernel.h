@@ -1,5 +1,7 @@
 // The simulated kernel: kernel objects and handles, threads and waits, the
 // simulated clock, windows and message queues, processes and message boxes.
+// kernel.cpp holds objects, threads, waits, processes and the clock;
+// kernel_windows.cpp windows, message queues and message boxes.
 //
 // Every thread that calls into the machine is a machine thread: threads the
 // machine starts (CreateThread, processes) and threads that merely call a
