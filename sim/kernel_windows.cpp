@@ -18,6 +18,33 @@ Kernel::Window* Kernel::window_locked(HWND h) {
     return &it->second;
 }
 
+ATOM Kernel::new_atom_locked() { return next_atom_++; }
+
+HWND Kernel::new_window_locked(Window w) {
+    uintptr_t v = next_hwnd_;
+    next_hwnd_ += 4;
+    w.h = reinterpret_cast<HWND>(v);
+    windows_[v] = std::move(w);
+    return reinterpret_cast<HWND>(v);
+}
+
+std::vector<Kernel::Window*> Kernel::live_windows_locked() {
+    std::vector<Window*> out;
+    for (auto& [v, w] : windows_)
+        if (w.alive) out.push_back(&w);
+    return out;
+}
+
+UINT Kernel::register_message_locked(const std::string& name) {
+    std::string key = lower(name);
+    auto it = messages_.find(key);
+    if (it != messages_.end()) return it->second;
+    UINT id = next_message_id_++;
+    messages_[key] = id;
+    message_names_[id] = name;
+    return id;
+}
+
 void Kernel::post_locked(ThreadCtx* to, HWND h, UINT msg, WPARAM w, LPARAM l) {
     MSG m{};
     m.hwnd = h;
@@ -37,7 +64,7 @@ std::string Kernel::message_name_locked(UINT msg) const {
 }
 
 bool Kernel::post_from_outside(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     if (hwnd == HWND_BROADCAST) {
         for (auto& [v, w] : windows_)
             if (w.alive) post_locked(w.t, w.h, msg, wparam, lparam);
@@ -101,7 +128,7 @@ void Kernel::answer_sent_locked(SentMessage& s, LRESULT result) {
 
 Kernel::SessionEnd Kernel::end_session(DWORD pid, DWORD answer_ms, DWORD hung_ms) {
     SessionEnd out;
-    std::unique_lock<std::mutex> lk(mu);
+    std::unique_lock<std::mutex> lk(mu_);
     ThreadCtx* self = harness_locked();
     Process* p = process_by_id_locked(pid);
     if (!p || p->ended) return out;
@@ -182,7 +209,7 @@ Kernel::SessionEnd Kernel::end_session(DWORD pid, DWORD answer_ms, DWORD hung_ms
 // ------------------------------------------------------------------ windows and messages by name
 
 HWND Kernel::find_window(const std::string& class_name) {
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     std::string c = lower(class_name);
     for (auto& [v, w] : windows_)
         if (w.alive && lower(w.cls) == c) return w.h;
@@ -190,20 +217,39 @@ HWND Kernel::find_window(const std::string& class_name) {
 }
 
 UINT Kernel::registered_message(const std::string& name) {
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     auto it = messages_.find(lower(name));
     return it == messages_.end() ? 0 : it->second;
 }
 
 // ------------------------------------------------------------------ message boxes
 
+std::shared_ptr<Kernel::MessageBoxRecord> Kernel::hold_message_box_locked(ThreadCtx* t, const std::string& text,
+                                                                          const std::string& caption, UINT style) {
+    if (!hold_boxes_) return nullptr;
+    auto box = std::make_shared<MessageBoxRecord>();
+    box->text = text;
+    box->caption = caption;
+    box->style = style;
+    box->thread = t;
+    box->release = std::make_shared<Object>();
+    box->release->kind = Kind::Event;
+    box->release->manual = true;
+    held_boxes_.push_back(box);
+    return box;
+}
+
+void Kernel::close_message_box_locked(const std::shared_ptr<MessageBoxRecord>& box) {
+    held_boxes_.erase(std::remove(held_boxes_.begin(), held_boxes_.end(), box), held_boxes_.end());
+}
+
 void Kernel::hold_message_boxes(bool hold) {
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     hold_boxes_ = hold;
 }
 
 bool Kernel::release_message_box(const std::string* caption) {
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     auto it = held_boxes_.begin();
     while (it != held_boxes_.end() && caption != nullptr && (*it)->caption != *caption) ++it;
     if (it == held_boxes_.end()) return false;
@@ -215,8 +261,56 @@ bool Kernel::release_message_box(const std::string* caption) {
 }
 
 size_t Kernel::open_message_boxes() {
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     return held_boxes_.size();
+}
+
+bool Kernel::message_box_open(const std::string& caption) {
+    std::lock_guard<std::mutex> lk(mu_);
+    for (const auto& box : held_boxes_)
+        if (box->caption == caption) return true;
+    return false;
+}
+
+// ------------------------------------------------------------------ views
+
+std::vector<MSG> Kernel::posted_messages(DWORD thread_id) {
+    std::lock_guard<std::mutex> lk(mu_);
+    const ThreadCtx* t = thread_by_id_locked(thread_id);
+    if (!t) return {};
+    return std::vector<MSG>(t->queue.begin(), t->queue.end());
+}
+
+std::optional<int> Kernel::pending_quit(DWORD thread_id) {
+    std::lock_guard<std::mutex> lk(mu_);
+    const ThreadCtx* t = thread_by_id_locked(thread_id);
+    if (!t || !t->quit) return std::nullopt;
+    return t->quit_code;
+}
+
+std::optional<WindowInfo> Kernel::window(HWND h) {
+    std::lock_guard<std::mutex> lk(mu_);
+    const Window* w = window_locked(h);
+    if (!w) return std::nullopt;
+    WindowInfo i;
+    i.class_name = w->cls;
+    i.title = w->title;
+    i.thread_id = w->t->id;
+    i.process_id = w->p->id;
+    return i;
+}
+
+std::optional<WindowClassInfo> Kernel::window_class(DWORD pid, const std::string& class_name) {
+    std::lock_guard<std::mutex> lk(mu_);
+    const Process* p = process_by_id_locked(pid);
+    if (!p) return std::nullopt;
+    auto it = p->classes.find(lower(class_name));
+    if (it == p->classes.end()) return std::nullopt;
+    WindowClassInfo i;
+    i.name = it->second.name;
+    i.menu = it->second.menu;
+    i.wc = it->second.wc;
+    return i;
 }
 
 }  // namespace sim
