@@ -1,8 +1,7 @@
 #include "harness.h"
 
-#include <pthread.h>
-#include <time.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -17,7 +16,7 @@
 #include "hotplug/calibration.h"
 #include "hotplug/signals.h"
 #include "inventory/touchscreen_list.h"
-#include "kernel.h"
+#include "machine.h"
 #include "monitors/monitor_table.h"
 #include "orvane/driver.h"
 #include "program_globals.h"
@@ -171,24 +170,21 @@ void reset_program_globals() { support::ResetProgramGlobals(); }
 
 ProcessFigures process_figures(sim::Machine& m, const std::string& process) {
     ProcessFigures f;
-    sim::Kernel& k = m.kernel();
-    std::lock_guard<std::mutex> lock(k.mu);
-    f.handles = static_cast<int>(k.handles_.size());
-    sim::Kernel::Process* p = nullptr;
-    for (auto& q : k.processes_)
-        if (q->name == process) p = q.get();
-    if (p == nullptr) return f;
-    for (auto* t : p->threads) {
-        f.wakeups += t->wakeups;
-        if (t->ended) continue;
+    f.handles = static_cast<int>(m.open_handles().size());
+    const std::vector<sim::ThreadInfo> threads = m.threads();
+    // The last process of that name: process ids grow.
+    DWORD pid = 0;
+    for (const auto& t : threads)
+        if (t.process == process) pid = std::max(pid, t.process_id);
+    if (pid == 0) return f;
+    for (const auto& t : threads) {
+        if (t.process_id != pid) continue;
+        f.wakeups += t.wakeups;
+        if (t.ended) continue;
         ++f.threads;
-        if (t->stack_size > 0) f.stack_committed += static_cast<int64_t>((t->stack_size + 4095) / 4096 * 4096);
-        if (t->started && t->th.joinable()) {
-            clockid_t cid;
-            timespec ts;
-            if (pthread_getcpuclockid(t->th.native_handle(), &cid) == 0 && clock_gettime(cid, &ts) == 0)
-                f.cpu_ns += int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
-        }
+        if (t.stack_size > 0) f.stack_committed += static_cast<int64_t>((t.stack_size + 4095) / 4096 * 4096);
+        const int64_t cpu = m.thread_cpu_ns(t.id);
+        if (cpu >= 0) f.cpu_ns += cpu;
     }
     return f;
 }
@@ -211,10 +207,7 @@ ProgramRun::ProgramRun(int touchscreens, std::function<void(sim::Machine&)> befo
 ProgramRun::~ProgramRun() {
     m_->desktop().set_mouse_observer(nullptr);
     close_window(*m_, pid_, "RykXyLdrAppClass");
-    {
-        std::lock_guard<std::mutex> lock(m_->kernel().mu);
-        m_->kernel().on_block = nullptr;
-    }
+    m_->set_on_block(nullptr);
     m_.reset();
     reset_program_globals();
     clear_stream_threads();
@@ -244,10 +237,7 @@ FloorRun::FloorRun(int touchscreens, int threads, std::function<void(sim::Machin
 FloorRun::~FloorRun() {
     m_->desktop().set_mouse_observer(nullptr);
     close_window(*m_, pid_, "RykBenchFloorClass");
-    {
-        std::lock_guard<std::mutex> lock(m_->kernel().mu);
-        m_->kernel().on_block = nullptr;
-    }
+    m_->set_on_block(nullptr);
     m_.reset();
     clear_stream_threads();
 }
@@ -270,12 +260,11 @@ void register_program_workers(sim::Machine& m) {
     for (int i = 0; i < count; ++i)
         for (int mon = 0; mon < kMonitors; ++mon)
             if (WorkerNode* node = list->Find(mon, i)) by_thread_id[node->dwXyThreadId] = i;
-    sim::Kernel& k = m.kernel();
-    std::lock_guard<std::mutex> lock(k.mu);
-    std::lock_guard<std::mutex> lock2(g_streams_mu);
-    for (auto& t : k.threads_) {
-        auto it = by_thread_id.find(t->id);
-        if (it != by_thread_id.end() && t->th.joinable()) g_stream_threads[t->th.get_id()] = it->second;
+    const std::vector<sim::ThreadInfo> threads = m.threads();
+    std::lock_guard<std::mutex> lock(g_streams_mu);
+    for (const auto& t : threads) {
+        auto it = by_thread_id.find(t.id);
+        if (it != by_thread_id.end() && t.host != std::thread::id()) g_stream_threads[t.host] = it->second;
     }
 }
 

@@ -11,7 +11,7 @@
 #include "alloc_count.h"
 #include "desktop.h"
 #include "harness.h"
-#include "kernel.h"
+#include "machine.h"
 #include "orvane/driver.h"
 #include "platform/win32.h"
 #include "touch/workers.h"
@@ -414,19 +414,17 @@ StartupResult measure_startup(bool program, int screens, int floor_threads, int 
         const char* process = program ? kProgramProcess : kFloorProcess;
         auto hook = [&first_wait, &main_cpu, process](sim::Machine& m) {
             quiet_machine(m);
-            std::lock_guard<std::mutex> lock(m.kernel().mu);
-            m.kernel().on_block = [&first_wait, &main_cpu, process](const sim::Kernel::ThreadCtx& t) {
+            m.set_on_block([&first_wait, &main_cpu, process](const sim::ThreadInfo& t) {
                 // The main thread's first wait for messages: the first wait
                 // after GetMessageA made the process ready for input. The
                 // hook runs on that thread.
-                if (first_wait.load() == 0 && t.proc->name == process && !t.proc->threads.empty() &&
-                    t.proc->threads.front() == &t && t.proc->idle->signalled) {
+                if (first_wait.load() == 0 && t.process == process && t.main && t.process_ready) {
                     first_wait.store(now_ns());
                     timespec ts;
                     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
                     main_cpu.store(int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec);
                 }
-            };
+            });
         };
         int64_t start = 0;
         if (program) {

@@ -22,7 +22,7 @@ struct Call {
     Kernel& k;
     std::unique_lock<std::mutex> lk;
     Kernel::ThreadCtx* t;
-    Call() : k(K()), lk(k.mu), t(k.self_locked()) { k.check_kill_locked(t); }
+    Call() : k(K()), lk(k.mu_), t(k.self_locked()) { k.check_kill_locked(t); }
     void error(DWORD e) { t->last_error = e; }
     // A call of `api` that can fail on Windows: true when the machine is to
     // fail it now (Machine::fail_call), with `e` as the thread's last error
@@ -33,7 +33,7 @@ struct Call {
         if (set_last_error) error(e);
         Fields f = Fields::object();
         f["function"] = api;
-        f["call"] = k.call_counts_[api];
+        f["call"] = k.call_count_locked(api);
         f["error"] = e;
         f["thread"] = t->id;
         k.machine().trace().add("fail", f);

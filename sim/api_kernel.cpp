@@ -110,28 +110,12 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
     Call c;
     auto v = reinterpret_cast<uintptr_t>(hObject);
     if (v == static_cast<uintptr_t>(-1) || v == static_cast<uintptr_t>(-2)) return TRUE;
-    auto it = c.k.handles_.find(v);
-    if (it == c.k.handles_.end()) {
-        if (c.k.closed_.count(v))
-            c.k.machine().report_misuse("CloseHandle: handle " + std::to_string(v) + " closed twice");
+    Kernel::ObjRef obj = c.k.close_handle_locked(v);
+    if (!obj) {
         c.error(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    // A wait that is pending on this very handle fails.
-    for (auto& t : c.k.threads_) {
-        Kernel::Waiter* w = t->wait;
-        if (!t->blocked || !w || w->done) continue;
-        if (std::find(w->handles.begin(), w->handles.end(), v) == w->handles.end()) continue;
-        c.k.machine().report_misuse("CloseHandle: handle " + std::to_string(v) + " closed while thread " +
-                                    std::to_string(t->id) + " (" + t->label + ") waits on it");
-        w->result = WAIT_FAILED;
-        w->error = ERROR_INVALID_HANDLE;
-        c.k.wake_locked(*w);
-    }
-    bool device = it->second->kind == Kernel::Kind::Device;
-    c.k.handles_.erase(it);
-    c.k.closed_.insert(v);
-    if (device) Machine::current().trace().add("device_close");
+    if (obj->kind == Kernel::Kind::Device) Machine::current().trace().add("device_close");
     return TRUE;
 }
 
@@ -258,9 +242,8 @@ uint64_t cs_id(LPCRITICAL_SECTION cs) { return reinterpret_cast<uintptr_t>(cs->D
 Kernel::ObjRef cs_lookup(Call& c, LPCRITICAL_SECTION cs, const char* api) {
     if (!cs) sim::not_simulated(std::string(api) + " with a null critical section");
     uint64_t id = cs_id(cs);
-    auto it = c.k.critsecs_.find(id);
-    if (it != c.k.critsecs_.end()) return it->second;
-    if (c.k.deleted_critsecs_.count(id))
+    if (auto obj = c.k.critsec_locked(id)) return obj;
+    if (c.k.critsec_deleted_locked(id))
         c.k.machine().report_misuse(std::string(api) + ": critical section used after DeleteCriticalSection");
     else
         c.k.machine().report_misuse(std::string(api) + ": critical section was never initialised");
@@ -272,10 +255,7 @@ Kernel::ObjRef cs_lookup(Call& c, LPCRITICAL_SECTION cs, const char* api) {
 void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
     Call c;
     std::memset(lpCriticalSection, 0, sizeof *lpCriticalSection);
-    uint64_t id = c.k.next_critsec_++;
-    auto obj = std::make_shared<Kernel::Object>();
-    obj->kind = Kernel::Kind::CritSec;
-    c.k.critsecs_[id] = obj;
+    uint64_t id = c.k.new_critsec_locked();
     lpCriticalSection->DebugInfo = reinterpret_cast<void*>(static_cast<uintptr_t>(id));
     lpCriticalSection->LockCount = -1;
 }
@@ -316,8 +296,7 @@ void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
         c.k.wake_locked(*w);
     }
     uint64_t id = cs_id(lpCriticalSection);
-    c.k.critsecs_.erase(id);
-    c.k.deleted_critsecs_.insert(id);
+    c.k.delete_critsec_locked(id);
 }
 
 // ------------------------------------------------------------------ processes

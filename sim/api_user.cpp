@@ -65,7 +65,7 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass) {
     info.wc.lpszClassName = nullptr;
     info.wc.lpszMenuName = nullptr;
     classes[lower(name)] = info;
-    return c.k.next_atom_++;
+    return c.k.new_atom_locked();
 }
 
 HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
@@ -88,18 +88,14 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
             c.error(ERROR_CANNOT_FIND_WND_CLASS);
             return nullptr;
         }
-        uintptr_t v = c.k.next_hwnd_;
-        c.k.next_hwnd_ += 4;
-        h = reinterpret_cast<HWND>(v);
         Kernel::Window w;
-        w.h = h;
         w.cls = it->second.name;
         w.title = lpWindowName ? lpWindowName : "";
         w.proc = it->second.wc.lpfnWndProc;
         w.t = c.t;
         w.p = c.t->proc;
-        c.k.windows_[v] = w;
         proc = w.proc;
+        h = c.k.new_window_locked(std::move(w));
     }
     CREATESTRUCTA cs{};
     cs.lpCreateParams = lpParam;
@@ -163,11 +159,11 @@ BOOL WINAPI IsWindow(HWND hWnd) {
 
 HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName) {
     Call c;
-    for (auto& [v, w] : c.k.windows_) {
-        if (!w.alive || w.destroying) continue;
-        if (lpClassName && lower(w.cls) != lower(lpClassName)) continue;
-        if (lpWindowName && w.title != lpWindowName) continue;
-        return w.h;
+    for (Kernel::Window* w : c.k.live_windows_locked()) {
+        if (w->destroying) continue;
+        if (lpClassName && lower(w->cls) != lower(lpClassName)) continue;
+        if (lpWindowName && w->title != lpWindowName) continue;
+        return w->h;
     }
     c.error(ERROR_FILE_NOT_FOUND);
     return nullptr;
@@ -248,9 +244,9 @@ BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
 
 BOOL WINAPI PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) {
     Call c;
-    for (auto& t : c.k.threads_) {
-        if (t->id != idThread || t->ended) continue;
-        c.k.post_locked(t.get(), nullptr, Msg, wParam, lParam);
+    Kernel::ThreadCtx* t = c.k.thread_by_id_locked(idThread);
+    if (t && !t->ended) {
+        c.k.post_locked(t, nullptr, Msg, wParam, lParam);
         return TRUE;
     }
     c.error(ERROR_INVALID_THREAD_ID);
@@ -288,8 +284,8 @@ BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
         f["wparam"] = static_cast<uint64_t>(wParam);
         f["lparam"] = static_cast<int64_t>(lParam);
         m.trace().add("broadcast", f);
-        for (auto& [v, w] : c.k.windows_)
-            if (w.alive && !w.destroying) c.k.post_locked(w.t, w.h, Msg, wParam, lParam);
+        for (Kernel::Window* w : c.k.live_windows_locked())
+            if (!w->destroying) c.k.post_locked(w->t, w->h, Msg, wParam, lParam);
         return TRUE;
     }
     if (!hWnd) {
@@ -341,13 +337,7 @@ UINT WINAPI RegisterWindowMessageA(LPCSTR lpString) {
         c.error(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    std::string key = lower(lpString);
-    auto it = c.k.messages_.find(key);
-    if (it != c.k.messages_.end()) return it->second;
-    UINT id = c.k.next_message_id_++;
-    c.k.messages_[key] = id;
-    c.k.message_names_[id] = lpString;
-    return id;
+    return c.k.register_message_locked(lpString);
 }
 
 HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName) {
@@ -394,16 +384,8 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
         Call c;
         f["thread"] = c.t->id;
         m.trace().add("msgbox", f);
-        if (!c.k.hold_boxes_) return IDOK;
-        box = std::make_shared<Kernel::MessageBoxRecord>();
-        box->text = f["text"].get<std::string>();
-        box->caption = f["caption"].get<std::string>();
-        box->style = uType;
-        box->thread = c.t;
-        box->release = std::make_shared<Kernel::Object>();
-        box->release->kind = Kernel::Kind::Event;
-        box->release->manual = true;
-        c.k.held_boxes_.push_back(box);
+        box = c.k.hold_message_box_locked(c.t, f["text"].get<std::string>(), f["caption"].get<std::string>(), uType);
+        if (!box) return IDOK;
     }
     auto closed = [&](const char* by) {
         sim::Fields g = sim::Fields::object();
@@ -429,8 +411,7 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
             } else if (c.t->quit) {
                 // Taken by the box's loop and posted again: the quit stays
                 // pending for the caller's loop.
-                auto& held = c.k.held_boxes_;
-                held.erase(std::remove(held.begin(), held.end(), box), held.end());
+                c.k.close_message_box_locked(box);
                 c.lk.unlock();
                 return closed("quit");
             } else {
@@ -450,8 +431,7 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
             PostQuitMessage(static_cast<int>(msg.wParam));
             {
                 Call c;
-                auto& held = c.k.held_boxes_;
-                held.erase(std::remove(held.begin(), held.end(), box), held.end());
+                c.k.close_message_box_locked(box);
             }
             return closed("quit");
         }

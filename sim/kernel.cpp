@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+
+#include <pthread.h>
 
 #include "machine.h"
 #include "orvane/driver.h"
@@ -25,7 +28,7 @@ thread_local Tls tls;
 }  // namespace
 
 Kernel::Kernel(Machine& machine) : machine_(machine), generation_(++g_generation) {
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     default_process_ = new_process_locked("test");
 }
 
@@ -54,6 +57,12 @@ Kernel::ThreadCtx* Kernel::new_thread_locked(Process* p, const std::string& labe
     return threads_.back().get();
 }
 
+Kernel::ThreadCtx* Kernel::thread_by_id_locked(DWORD id) {
+    for (auto& t : threads_)
+        if (t->id == id) return t.get();
+    return nullptr;
+}
+
 Kernel::ThreadCtx* Kernel::self_locked() {
     if (tls.generation == generation_ && tls.thread) return tls.thread;
     ThreadCtx* t = new_thread_locked(default_process_, "attached");
@@ -71,13 +80,13 @@ void Kernel::set_error(DWORD e) {
         tls.thread->last_error = e;
         return;
     }
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     self_locked()->last_error = e;
 }
 
 DWORD Kernel::get_error() {
     if (tls.generation == generation_ && tls.thread) return tls.thread->last_error;
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     return self_locked()->last_error;
 }
 
@@ -207,6 +216,29 @@ Kernel::ObjRef Kernel::lookup_locked(HANDLE h, const char* api) {
     return nullptr;
 }
 
+Kernel::ObjRef Kernel::close_handle_locked(uintptr_t v) {
+    auto it = handles_.find(v);
+    if (it == handles_.end()) {
+        if (closed_.count(v)) machine_.report_misuse("CloseHandle: handle " + std::to_string(v) + " closed twice");
+        return nullptr;
+    }
+    // A wait that is pending on this very handle fails.
+    for (auto& t : threads_) {
+        Waiter* w = t->wait;
+        if (!t->blocked || !w || w->done) continue;
+        if (std::find(w->handles.begin(), w->handles.end(), v) == w->handles.end()) continue;
+        machine_.report_misuse("CloseHandle: handle " + std::to_string(v) + " closed while thread " +
+                               std::to_string(t->id) + " (" + t->label + ") waits on it");
+        w->result = WAIT_FAILED;
+        w->error = ERROR_INVALID_HANDLE;
+        wake_locked(*w);
+    }
+    ObjRef obj = std::move(it->second);
+    handles_.erase(it);
+    closed_.insert(v);
+    return obj;
+}
+
 Kernel::ObjRef Kernel::find_named_locked(const std::string& name) {
     auto it = names_.find(name);
     if (it == names_.end()) return nullptr;
@@ -238,7 +270,7 @@ Kernel::ObjRef Kernel::create_named_locked(Kind kind, const char* name, bool* ex
 }
 
 void Kernel::create_existing_object(const std::string& spec) {
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     Kind kind = Kind::Event;
     std::string name = spec;
     if (spec.rfind("mutex:", 0) == 0) {
@@ -252,6 +284,28 @@ void Kernel::create_existing_object(const std::string& spec) {
     bool existed = false, wrong = false;
     auto obj = create_named_locked(kind, name.c_str(), &existed, &wrong);
     if (obj) system_objects_.push_back(obj);
+}
+
+// ------------------------------------------------------------------ critical sections
+
+uint64_t Kernel::new_critsec_locked() {
+    uint64_t id = next_critsec_++;
+    auto obj = std::make_shared<Object>();
+    obj->kind = Kind::CritSec;
+    critsecs_[id] = obj;
+    return id;
+}
+
+Kernel::ObjRef Kernel::critsec_locked(uint64_t id) {
+    auto it = critsecs_.find(id);
+    return it == critsecs_.end() ? nullptr : it->second;
+}
+
+bool Kernel::critsec_deleted_locked(uint64_t id) const { return deleted_critsecs_.count(id) != 0; }
+
+void Kernel::delete_critsec_locked(uint64_t id) {
+    critsecs_.erase(id);
+    deleted_critsecs_.insert(id);
 }
 
 // ------------------------------------------------------------------ waits
@@ -377,7 +431,7 @@ DWORD Kernel::block_locked(std::unique_lock<std::mutex>& lk, ThreadCtx* t, Waite
     for (auto& o : w.objs) o->waiters.push_back(&w);
     t->blocked = true;
     --running_;
-    if (on_block) on_block(*t);
+    if (on_block_) on_block_(thread_info_locked(*t));
     running_dropped_locked();
     t->cv.wait(lk, [&] { return w.done || t->kill; });
     if (w.done) ++t->wakeups;
@@ -419,7 +473,7 @@ Kernel::ThreadCtx* Kernel::harness_locked() {
 }
 
 void Kernel::settle() {
-    std::unique_lock<std::mutex> lk(mu);
+    std::unique_lock<std::mutex> lk(mu_);
     ThreadCtx* t = harness_locked();
     t->blocked = true;
     --running_;
@@ -430,20 +484,20 @@ void Kernel::settle() {
 }
 
 void Kernel::quiesce() {
-    std::unique_lock<std::mutex> lk(mu);
+    std::unique_lock<std::mutex> lk(mu_);
     harness_locked();
     // The harness stays counted as running, so time cannot move on.
     settle_cv_.wait(lk, [&] { return running_ <= 1; });
 }
 
 void Kernel::advance_ms(uint64_t ms) {
-    std::unique_lock<std::mutex> lk(mu);
+    std::unique_lock<std::mutex> lk(mu_);
     ThreadCtx* t = harness_locked();
     wait_locked(lk, t, {}, {}, false, static_cast<DWORD>(ms));
 }
 
 DWORD Kernel::start_process(const std::string& name, std::function<int()> main) {
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     Process* p = new_process_locked(name);
     ThreadCtx* t = new_thread_locked(p, name + " main");
     harness_locked();  // after the main thread, which keeps the first id
@@ -453,7 +507,7 @@ DWORD Kernel::start_process(const std::string& name, std::function<int()> main) 
 
 DWORD Kernel::start_console_process(const std::string& name, const std::string& command_line,
                                     std::function<int()> main) {
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     Process* p = new_process_locked(name);
     p->command_line = command_line;
     p->console = true;
@@ -465,13 +519,13 @@ DWORD Kernel::start_console_process(const std::string& name, const std::string& 
 }
 
 std::string Kernel::process_output(DWORD pid) {
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     Process* p = process_by_id_locked(pid);
     return p ? p->output : std::string();
 }
 
 std::vector<DWORD> Kernel::process_thread_ids(DWORD pid) {
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     std::vector<DWORD> ids;
     if (Process* p = process_by_id_locked(pid))
         for (ThreadCtx* t : p->threads) ids.push_back(t->id);
@@ -493,7 +547,7 @@ void Kernel::spawn_locked(ThreadCtx* t, std::function<DWORD()> body, bool proces
         } catch (const ThreadKilled&) {
             normal = false;
         }
-        std::lock_guard<std::mutex> g(mu);
+        std::lock_guard<std::mutex> g(mu_);
         t->exiting = true;
         if (process_main && normal) end_process_locked(t->proc, code, true);
         thread_ended_locked(t, normal ? code : t->proc->exit_code);
@@ -501,13 +555,13 @@ void Kernel::spawn_locked(ThreadCtx* t, std::function<DWORD()> body, bool proces
 }
 
 bool Kernel::process_ended(DWORD pid) {
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     Process* p = process_by_id_locked(pid);
     return p && p->ended;
 }
 
 DWORD Kernel::process_exit_code(DWORD pid) {
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     Process* p = process_by_id_locked(pid);
     return p ? p->exit_code : STILL_ACTIVE;
 }
@@ -515,7 +569,7 @@ DWORD Kernel::process_exit_code(DWORD pid) {
 void Kernel::shutdown() {
     std::vector<ThreadCtx*> started;
     {
-        std::lock_guard<std::mutex> lk(mu);
+        std::lock_guard<std::mutex> lk(mu_);
         if (shutting_down_) return;
         shutting_down_ = true;
         for (auto& t : threads_) {
@@ -530,7 +584,7 @@ void Kernel::shutdown() {
 }
 
 void Kernel::set_input_idle_current() {
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     Process* p = self_locked()->proc;
     p->idle->signalled = true;
     signal_locked(*p->idle);
@@ -539,7 +593,7 @@ void Kernel::set_input_idle_current() {
 // ------------------------------------------------------------------ ring-0 handles
 
 DWORD Kernel::open_vxd_handle(HANDLE h) {
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     ObjRef obj = lookup_locked(h, "OpenVxDHandle");
     if (!obj || obj->kind != Kind::Event) {
         self_locked()->last_error = ERROR_INVALID_HANDLE;
@@ -553,7 +607,7 @@ DWORD Kernel::open_vxd_handle(HANDLE h) {
 }
 
 void Kernel::set_event_ring0(uint32_t r0) {
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     auto it = ring0_.find(r0);
     if (it == ring0_.end()) {
         machine_.report_misuse("driver set an event through an unknown ring-0 handle " + hex(r0, 0, true));
@@ -564,211 +618,8 @@ void Kernel::set_event_ring0(uint32_t r0) {
 }
 
 bool Kernel::is_ring0(uint32_t r0) {
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     return ring0_.count(r0) != 0;
-}
-
-// ------------------------------------------------------------------ windows and messages
-
-Kernel::Window* Kernel::window_locked(HWND h) {
-    auto it = windows_.find(reinterpret_cast<uintptr_t>(h));
-    if (it == windows_.end() || !it->second.alive) return nullptr;
-    return &it->second;
-}
-
-void Kernel::post_locked(ThreadCtx* to, HWND h, UINT msg, WPARAM w, LPARAM l) {
-    MSG m{};
-    m.hwnd = h;
-    m.message = msg;
-    m.wParam = w;
-    m.lParam = l;
-    m.time = static_cast<DWORD>(now_.load() / 1000);
-    to->queue.push_back(m);
-    ++to->posted;
-    signal_locked(*to->queue_obj);
-}
-
-std::string Kernel::message_name_locked(UINT msg) const {
-    auto it = message_names_.find(msg);
-    if (it != message_names_.end()) return it->second;
-    return std::to_string(msg);
-}
-
-bool Kernel::post_from_outside(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-    std::lock_guard<std::mutex> lk(mu);
-    if (hwnd == HWND_BROADCAST) {
-        for (auto& [v, w] : windows_)
-            if (w.alive) post_locked(w.t, w.h, msg, wparam, lparam);
-        return true;
-    }
-    Window* w = window_locked(hwnd);
-    if (!w) return false;
-    post_locked(w->t, hwnd, msg, wparam, lparam);
-    return true;
-}
-
-void Kernel::post_to_all_windows(UINT msg, WPARAM wparam, LPARAM lparam) {
-    post_from_outside(HWND_BROADCAST, msg, wparam, lparam);
-}
-
-bool Kernel::send_locked(std::unique_lock<std::mutex>& lk, ThreadCtx* from, HWND h, UINT msg, WPARAM w, LPARAM l,
-                         DWORD ms, LRESULT* result) {
-    *result = 0;
-    Window* win = window_locked(h);
-    if (!win || win->destroying || win->t == from || win->t->ended) return false;
-    ThreadCtx* to = win->t;
-    auto s = std::make_shared<SentMessage>();
-    s->h = h;
-    s->msg = msg;
-    s->wparam = w;
-    s->lparam = l;
-    s->reply = std::make_shared<Object>();
-    s->reply->kind = Kind::Event;
-    s->reply->manual = true;
-    to->sent.push_back(s);
-    to->sent_obj->signalled = true;
-    signal_locked(*to->sent_obj);
-    wait_locked(lk, from, {s->reply}, {}, false, ms);
-    if (!s->answered) {
-        auto& q = to->sent;
-        q.erase(std::remove(q.begin(), q.end(), s), q.end());
-        if (q.empty()) to->sent_obj->signalled = false;
-        return false;
-    }
-    *result = s->result;
-    return true;
-}
-
-std::shared_ptr<Kernel::SentMessage> Kernel::take_sent_locked(ThreadCtx* t) {
-    if (t->sent.empty()) return nullptr;
-    auto s = t->sent.front();
-    t->sent.pop_front();
-    if (t->sent.empty()) t->sent_obj->signalled = false;
-    return s;
-}
-
-void Kernel::answer_sent_locked(SentMessage& s, LRESULT result) {
-    if (s.answered) return;
-    s.answered = true;
-    s.result = result;
-    s.reply->signalled = true;
-    signal_locked(*s.reply);
-}
-
-Kernel::SessionEnd Kernel::end_session(DWORD pid, DWORD answer_ms, DWORD hung_ms) {
-    SessionEnd out;
-    std::unique_lock<std::mutex> lk(mu);
-    ThreadCtx* self = harness_locked();
-    Process* p = process_by_id_locked(pid);
-    if (!p || p->ended) return out;
-    out.found = true;
-    // Every window of the simulated machine is a top-level one; hidden ones
-    // get the messages as well.
-    std::vector<HWND> wins;
-    for (auto& [v, w] : windows_)
-        if (w.alive && !w.destroying && w.p == p) wins.push_back(w.h);
-
-    bool hung = false;
-    // One message to one window; false when it was not answered in time.
-    auto send = [&](HWND h, UINT msg, WPARAM wp) {
-        SessionMessage m;
-        m.h = h;
-        m.msg = msg;
-        m.wparam = wp;
-        const char* name = msg == WM_QUERYENDSESSION ? "WM_QUERYENDSESSION" : "WM_ENDSESSION";
-        Fields f = Fields::object();
-        f["message"] = name;
-        f["wparam"] = static_cast<uint64_t>(wp);
-        f["lparam"] = 0;
-        f["window"] = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(h));
-        machine_.trace().add("session_message", f);
-        m.sent_us = now_.load();
-        m.answered = send_locked(lk, self, h, msg, wp, 0, answer_ms, &m.result);
-        m.answered_us = now_.load();
-        const uint64_t waited_ms = (m.answered_us - m.sent_us) / 1000;
-        Fields a = Fields::object();
-        a["message"] = name;
-        a["answered"] = m.answered;
-        if (m.answered) a["result"] = static_cast<int64_t>(m.result);
-        a["waited_ms"] = waited_ms;
-        if (waited_ms >= hung_ms)
-            a["warning"] = "not answered within " + std::to_string(hung_ms) +
-                           " ms: Windows shows the program as not responding";
-        machine_.trace().add("session_answer", a);
-        // A window that went away meanwhile (its thread ended) has nothing
-        // left to answer; only a window still there that did not answer is
-        // hung.
-        const bool gone = window_locked(h) == nullptr;
-        out.messages.push_back(m);
-        if (!m.answered && !gone) hung = true;
-        return m;
-    };
-
-    out.agreed = true;
-    std::vector<HWND> agreed;
-    for (HWND h : wins) {
-        if (p->ended) break;
-        const SessionMessage m = send(h, WM_QUERYENDSESSION, 0);
-        if (hung) break;
-        if (m.answered && m.result == 0) {
-            out.agreed = false;
-            break;
-        }
-        agreed.push_back(h);
-    }
-    if (!hung) {
-        for (HWND h : out.agreed ? wins : agreed) {
-            if (p->ended) break;
-            send(h, WM_ENDSESSION, out.agreed ? TRUE : FALSE);
-            if (hung) break;
-        }
-    }
-    if ((out.agreed || hung) && !p->ended) {
-        Fields f = Fields::object();
-        f["process"] = p->name;
-        f["how"] = hung ? "end_task" : "session_end";
-        f["exit_code"] = 0;
-        machine_.trace().add("process_end", f);
-        end_process_locked(p, 0, false);
-    }
-    out.ended = p->ended;
-    return out;
-}
-
-HWND Kernel::find_window(const std::string& class_name) {
-    std::lock_guard<std::mutex> lk(mu);
-    std::string c = lower(class_name);
-    for (auto& [v, w] : windows_)
-        if (w.alive && lower(w.cls) == c) return w.h;
-    return nullptr;
-}
-
-UINT Kernel::registered_message(const std::string& name) {
-    std::lock_guard<std::mutex> lk(mu);
-    auto it = messages_.find(lower(name));
-    return it == messages_.end() ? 0 : it->second;
-}
-
-void Kernel::hold_message_boxes(bool hold) {
-    std::lock_guard<std::mutex> lk(mu);
-    hold_boxes_ = hold;
-}
-
-bool Kernel::release_message_box(const std::string* caption) {
-    std::lock_guard<std::mutex> lk(mu);
-    auto it = held_boxes_.begin();
-    while (it != held_boxes_.end() && caption != nullptr && (*it)->caption != *caption) ++it;
-    if (it == held_boxes_.end()) return false;
-    auto box = *it;
-    held_boxes_.erase(it);
-    box->release->signalled = true;
-    signal_locked(*box->release);
-    return true;
-}
-
-size_t Kernel::open_message_boxes() {
-    std::lock_guard<std::mutex> lk(mu);
-    return held_boxes_.size();
 }
 
 // ------------------------------------------------------------------ programs
@@ -782,7 +633,7 @@ bool Kernel::folder_has_program_locked(const std::string& lower_folder) const {
 }
 
 void Kernel::install_program(const std::string& path, const ProgramSpec& spec) {
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     programs_[lower(path)] = std::make_shared<ProgramSpec>(spec);
 }
 
@@ -804,10 +655,32 @@ bool Kernel::fail_locked(ThreadCtx* t, const char* api) {
     return false;
 }
 
+uint64_t Kernel::call_count_locked(const char* api) { return call_counts_[api]; }
+
+void Kernel::add_fail_rule(FailRule rule) {
+    std::lock_guard<std::mutex> lk(mu_);
+    fail_rules_.push_back(std::move(rule));
+}
+
+void Kernel::clear_fail_rules() {
+    std::lock_guard<std::mutex> lk(mu_);
+    fail_rules_.clear();
+}
+
+void Kernel::set_failing_process(const std::string& process) {
+    std::lock_guard<std::mutex> lk(mu_);
+    fail_process_ = process;
+}
+
+std::map<std::string, uint64_t> Kernel::call_counts() {
+    std::lock_guard<std::mutex> lk(mu_);
+    return call_counts_;
+}
+
 bool Kernel::allocation_fails() {
     if (tls.generation != generation_ || tls.thread == nullptr || tls.thread->harness) return false;
     ThreadCtx* t = tls.thread;
-    std::lock_guard<std::mutex> lk(mu);
+    std::lock_guard<std::mutex> lk(mu_);
     if (!fail_locked(t, "new(nothrow)")) return false;
     Fields f = Fields::object();
     f["function"] = "new(nothrow)";
@@ -816,6 +689,93 @@ bool Kernel::allocation_fails() {
     f["thread"] = t->id;
     machine_.trace().add("fail", f);
     return true;
+}
+
+// ------------------------------------------------------------------ views
+
+namespace {
+
+const char* kind_name(Kernel::Kind k) {
+    switch (k) {
+    case Kernel::Kind::Event: return "event";
+    case Kernel::Kind::Mutex: return "mutex";
+    case Kernel::Kind::Thread: return "thread";
+    case Kernel::Kind::Process: return "process";
+    case Kernel::Kind::Device: return "device";
+    case Kernel::Kind::Queue: return "queue";
+    case Kernel::Kind::CritSec: return "critsec";
+    case Kernel::Kind::Output: return "output";
+    }
+    return "?";
+}
+
+}  // namespace
+
+ThreadInfo Kernel::thread_info_locked(const ThreadCtx& t) const {
+    ThreadInfo i;
+    i.id = t.id;
+    i.process_id = t.proc->id;
+    i.process = t.proc->name;
+    i.label = t.label;
+    i.main = !t.proc->threads.empty() && t.proc->threads.front() == &t;
+    i.started = t.started;
+    i.ended = t.ended;
+    i.stack_size = t.stack_size;
+    i.wakeups = t.wakeups;
+    i.process_ready = t.proc->idle->signalled;
+    if (t.started && t.th.joinable()) i.host = t.th.get_id();
+    return i;
+}
+
+std::vector<ThreadInfo> Kernel::threads() {
+    std::lock_guard<std::mutex> lk(mu_);
+    std::vector<ThreadInfo> out;
+    for (const auto& t : threads_) out.push_back(thread_info_locked(*t));
+    return out;
+}
+
+std::optional<ThreadInfo> Kernel::thread(DWORD id) {
+    std::lock_guard<std::mutex> lk(mu_);
+    const ThreadCtx* t = thread_by_id_locked(id);
+    if (!t) return std::nullopt;
+    return thread_info_locked(*t);
+}
+
+int64_t Kernel::thread_cpu_ns(DWORD id) {
+    std::lock_guard<std::mutex> lk(mu_);
+    ThreadCtx* t = thread_by_id_locked(id);
+    // A thread that has not ended cannot leave its host thread without the
+    // lock: its host thread is there while the lock is held.
+    if (!t || t->ended || !t->started || !t->th.joinable()) return -1;
+    clockid_t cid;
+    timespec ts;
+    if (pthread_getcpuclockid(t->th.native_handle(), &cid) != 0 || clock_gettime(cid, &ts) != 0) return -1;
+    return int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
+}
+
+std::vector<HandleInfo> Kernel::open_handles() {
+    std::lock_guard<std::mutex> lk(mu_);
+    std::vector<HandleInfo> out;
+    for (const auto& [v, obj] : handles_) {
+        HandleInfo h;
+        h.handle = reinterpret_cast<HANDLE>(v);
+        h.kind = kind_name(obj->kind);
+        h.name = obj->name;
+        if (obj->kind == Kind::Thread && obj->thread) h.thread_id = obj->thread->id;
+        out.push_back(std::move(h));
+    }
+    return out;
+}
+
+DWORD Kernel::priority_class(DWORD pid) {
+    std::lock_guard<std::mutex> lk(mu_);
+    const Process* p = process_by_id_locked(pid);
+    return p ? p->priority_class : 0;
+}
+
+void Kernel::set_on_block(std::function<void(const ThreadInfo&)> hook) {
+    std::lock_guard<std::mutex> lk(mu_);
+    on_block_ = std::move(hook);
 }
 
 }  // namespace sim

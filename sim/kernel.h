@@ -1,5 +1,7 @@
 // The simulated kernel: kernel objects and handles, threads and waits, the
 // simulated clock, windows and message queues, processes and message boxes.
+// kernel.cpp holds objects, threads, waits, processes and the clock;
+// kernel_windows.cpp windows, message queues and message boxes.
 //
 // Every thread that calls into the machine is a machine thread: threads the
 // machine starts (CreateThread, processes) and threads that merely call a
@@ -18,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -29,6 +32,13 @@ namespace sim {
 
 class Machine;
 struct ProgramSpec;
+struct ThreadInfo;
+struct HandleInfo;
+struct WindowInfo;
+struct WindowClassInfo;
+namespace api {
+struct Call;
+}
 
 // Thrown inside a machine thread that the machine ends (its process ended or
 // the machine is being destroyed); caught where the machine started the
@@ -39,6 +49,9 @@ struct ThreadExitRequest {
     DWORD code;
 };
 
+// The kernel keeps its state to itself. The Win32 functions (api_*.cpp) work
+// on it through the member functions below, holding the lock of one Win32
+// call (api::Call); tests and tools see it through Machine's views.
 class Kernel {
 public:
     enum class Kind { Event, Mutex, Thread, Process, Device, Queue, CritSec, Output };
@@ -184,51 +197,57 @@ public:
     explicit Kernel(Machine& machine);
     ~Kernel();
 
-    // ---- used by the Win32 functions (all of them take the lock themselves)
     Machine& machine() { return machine_; }
-    std::mutex mu;
+    uint64_t now_us() const { return now_.load(); }
 
+    // ---- used by the Win32 functions, with the lock held (api::Call)
     ThreadCtx* self_locked();  // the calling thread, attached on first use
-    ThreadCtx* harness_locked();  // the calling thread, as the harness
     void check_kill_locked(ThreadCtx* t);
-    void set_error(DWORD e);
+    void set_error(DWORD e);  // these two take the lock when they need it
     DWORD get_error();
 
     HANDLE new_handle_locked(ObjRef obj);
     // Looks a handle up for `api`. Reports use after CloseHandle as misuse.
     // Sets ERROR_INVALID_HANDLE and returns null when it is not valid.
     ObjRef lookup_locked(HANDLE h, const char* api);
+    // Closes handle `v` and returns its object. A wait pending on this very
+    // handle fails (reported as misuse). Null when it is no open handle; a
+    // handle closed twice is reported as misuse.
+    ObjRef close_handle_locked(uintptr_t v);
     ObjRef create_named_locked(Kind kind, const char* name, bool* existed, bool* wrong_kind);
     ObjRef find_named_locked(const std::string& name);
 
-    bool available_locked(Object& o, ThreadCtx* t);
-    bool try_satisfy_locked(Waiter& w);
+    // Critical sections, known by the id InitializeCriticalSection gave them.
+    uint64_t new_critsec_locked();
+    ObjRef critsec_locked(uint64_t id);  // null when unknown or deleted
+    bool critsec_deleted_locked(uint64_t id) const;
+    void delete_critsec_locked(uint64_t id);
+
     void signal_locked(Object& o);
     void wake_locked(Waiter& w);
-    // Blocks the calling thread until `w` is satisfied, times out or fails.
-    DWORD block_locked(std::unique_lock<std::mutex>& lk, ThreadCtx* t, Waiter& w);
     DWORD wait_locked(std::unique_lock<std::mutex>& lk, ThreadCtx* t, std::vector<ObjRef> objs,
                       std::vector<uintptr_t> handles, bool all, DWORD ms);
-    void running_dropped_locked();
-    void advance_locked();
-    bool has_deadline_locked() const;
-    uint64_t now_us() const { return now_.load(); }
 
     ThreadCtx* new_thread_locked(Process* p, const std::string& label);
+    ThreadCtx* thread_by_id_locked(DWORD id);  // null when there is none
     // Runs `body` on a new std::thread as machine thread `t`. When
     // `process_main` is set, the body's return ends the process (as returning
     // from a program's entry point does), reporting threads left running.
     void spawn_locked(ThreadCtx* t, std::function<DWORD()> body, bool process_main);
-    void thread_ended_locked(ThreadCtx* t, DWORD code);
     void end_process_locked(Process* p, DWORD code, bool report_leftovers);
-    void kill_thread_locked(ThreadCtx* t);
     Process* new_process_locked(const std::string& name);
-    Process* current_process_locked() { return self_locked()->proc; }
-    Process* process_by_id_locked(DWORD pid) const;
+    const ProgramSpec* find_program_locked(const std::string& path) const;
+    bool folder_has_program_locked(const std::string& lower_folder) const;
 
+    ATOM new_atom_locked();
+    // Window `w` joins the machine under a new handle, which is returned.
+    HWND new_window_locked(Window w);
     Window* window_locked(HWND h);
-    void post_locked(ThreadCtx* to, HWND h, UINT msg, WPARAM w, LPARAM l);
+    // Every window not destroyed yet, in the order of their handles.
+    std::vector<Window*> live_windows_locked();
+    UINT register_message_locked(const std::string& name);
     std::string message_name_locked(UINT msg) const;
+    void post_locked(ThreadCtx* to, HWND h, UINT msg, WPARAM w, LPARAM l);
     // Sends a message to window `h` from thread `from` and waits up to `ms`
     // for the window's thread to handle it. False when the window is gone,
     // belongs to `from` itself, or the time ran out (then the message is
@@ -239,8 +258,31 @@ public:
     // there is none.
     std::shared_ptr<SentMessage> take_sent_locked(ThreadCtx* t);
     void answer_sent_locked(SentMessage& s, LRESULT result);
+    // A message box that thread `t` opens: null when boxes are not held
+    // (it is then answered at once), else the open box, which stays open
+    // until released or closed.
+    std::shared_ptr<MessageBoxRecord> hold_message_box_locked(ThreadCtx* t, const std::string& text,
+                                                              const std::string& caption, UINT style);
+    void close_message_box_locked(const std::shared_ptr<MessageBoxRecord>& box);
 
-    // ---- used by the machine and the harness
+    // Counts a call of `api` by `t` when `t` is one of the threads whose
+    // calls are counted, and says whether this call is to fail
+    // (Machine::fail_call).
+    bool fail_locked(ThreadCtx* t, const char* api);
+    uint64_t call_count_locked(const char* api);  // calls of `api` counted so far
+    // The same for an allocation through operator new(std::nothrow) by the
+    // calling thread ("new(nothrow)"), which may run outside any Win32 call:
+    // false at once for a thread that is not a machine thread or is the
+    // harness's. Takes the lock.
+    bool allocation_fails();
+    void set_input_idle_current();  // the calling process is ready for input; takes the lock
+
+    // Ring-0 handles handed to the driver (each takes the lock).
+    DWORD open_vxd_handle(HANDLE h);
+    void set_event_ring0(uint32_t r0);
+    bool is_ring0(uint32_t r0);
+
+    // ---- used by the machine and the harness (each takes the lock)
     void settle();
     // Waits until every other machine thread waits, without letting time
     // move on: time-outs that are pending stay pending.
@@ -253,8 +295,6 @@ public:
     bool process_ended(DWORD pid);
     DWORD process_exit_code(DWORD pid);
     void install_program(const std::string& path, const ProgramSpec& spec);
-    const ProgramSpec* find_program_locked(const std::string& path) const;
-    bool folder_has_program_locked(const std::string& lower_folder) const;
     bool post_from_outside(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
     void post_to_all_windows(UINT msg, WPARAM wparam, LPARAM lparam);
     // The user ends the session (log-off or shut-down) as Windows does for
@@ -274,16 +314,8 @@ public:
     // Dismisses the oldest open box (with this caption, when one is given).
     bool release_message_box(const std::string* caption = nullptr);
     size_t open_message_boxes();
+    bool message_box_open(const std::string& caption);
     void create_existing_object(const std::string& spec);
-    void set_input_idle_current();  // the calling process is ready for input
-
-    // Ring-0 handles handed to the driver.
-    DWORD open_vxd_handle(HANDLE h);
-    void set_event_ring0(uint32_t r0);
-    bool is_ring0(uint32_t r0);
-
-    // Ends every thread the machine started and waits for them.
-    void shutdown();
 
     // ---- Win32 failures on cue (Machine::fail_call)
     struct FailRule {
@@ -291,16 +323,47 @@ public:
         uint64_t call = 0;  // from 1
         bool onward = false;
     };
-    // Counts a call of `api` by `t` when `t` is one of the threads whose
-    // calls are counted, and says whether this call is to fail.
-    bool fail_locked(ThreadCtx* t, const char* api);
-    // The same for an allocation through operator new(std::nothrow) by the
-    // calling thread ("new(nothrow)"), which may run outside any Win32 call:
-    // false at once for a thread that is not a machine thread or is the
-    // harness's. Takes the lock.
-    bool allocation_fails();
+    void add_fail_rule(FailRule rule);
+    void clear_fail_rules();
+    void set_failing_process(const std::string& process);
+    std::map<std::string, uint64_t> call_counts();
+
+    // ---- what the machine tells of its state (Machine's views)
+    std::vector<ThreadInfo> threads();
+    std::optional<ThreadInfo> thread(DWORD id);
+    int64_t thread_cpu_ns(DWORD id);
+    std::vector<HandleInfo> open_handles();
+    std::vector<MSG> posted_messages(DWORD thread_id);
+    std::optional<int> pending_quit(DWORD thread_id);
+    std::optional<WindowInfo> window(HWND h);
+    std::optional<WindowClassInfo> window_class(DWORD pid, const std::string& class_name);
+    DWORD priority_class(DWORD pid);
+    // For measurements: `hook` is called under the lock each time a machine
+    // thread is about to block in a wait, on that thread. Set it before the
+    // threads it is for start.
+    void set_on_block(std::function<void(const ThreadInfo&)> hook);
+
+    // Ends every thread the machine started and waits for them.
+    void shutdown();
+
+private:
+    friend struct api::Call;  // holds the lock for the length of one Win32 call
+
+    ThreadCtx* harness_locked();  // the calling thread, as the harness
+    bool available_locked(Object& o, ThreadCtx* t);
+    bool try_satisfy_locked(Waiter& w);
+    // Blocks the calling thread until `w` is satisfied, times out or fails.
+    DWORD block_locked(std::unique_lock<std::mutex>& lk, ThreadCtx* t, Waiter& w);
+    void running_dropped_locked();
+    void advance_locked();
+    bool has_deadline_locked() const;
+    void thread_ended_locked(ThreadCtx* t, DWORD code);
+    void kill_thread_locked(ThreadCtx* t);
+    Process* process_by_id_locked(DWORD pid) const;
+    ThreadInfo thread_info_locked(const ThreadCtx& t) const;
 
     // ---- state
+    mutable std::mutex mu_;
     Machine& machine_;
     std::atomic<uint64_t> now_{0};
     int running_ = 0;
@@ -335,10 +398,7 @@ public:
     std::vector<FailRule> fail_rules_;
     std::map<std::string, uint64_t> call_counts_;
     std::string fail_process_;  // empty: every thread but the harness's
-    // For measurements: called under the lock each time a machine thread is
-    // about to block in a wait (the bench time-stamps the program's first
-    // wait for messages with it). Set it before the threads it is for start.
-    std::function<void(const ThreadCtx&)> on_block;
+    std::function<void(const ThreadInfo&)> on_block_;
 };
 
 }  // namespace sim

@@ -144,6 +144,21 @@ bool Machine::release_message_box() { return kernel_->release_message_box(); }
 bool Machine::release_message_box(const std::string& caption) { return kernel_->release_message_box(&caption); }
 size_t Machine::open_message_boxes() const { return kernel_->open_message_boxes(); }
 
+bool Machine::message_box_open(const std::string& caption) const { return kernel_->message_box_open(caption); }
+
+std::vector<ThreadInfo> Machine::threads() const { return kernel_->threads(); }
+std::optional<ThreadInfo> Machine::thread(DWORD thread_id) const { return kernel_->thread(thread_id); }
+int64_t Machine::thread_cpu_ns(DWORD thread_id) const { return kernel_->thread_cpu_ns(thread_id); }
+std::vector<HandleInfo> Machine::open_handles() const { return kernel_->open_handles(); }
+std::vector<MSG> Machine::posted_messages(DWORD thread_id) const { return kernel_->posted_messages(thread_id); }
+std::optional<int> Machine::pending_quit(DWORD thread_id) const { return kernel_->pending_quit(thread_id); }
+std::optional<WindowInfo> Machine::window(HWND hwnd) const { return kernel_->window(hwnd); }
+std::optional<WindowClassInfo> Machine::window_class(DWORD pid, const std::string& class_name) const {
+    return kernel_->window_class(pid, class_name);
+}
+DWORD Machine::priority_class(DWORD pid) const { return kernel_->priority_class(pid); }
+void Machine::set_on_block(std::function<void(const ThreadInfo&)> hook) { kernel_->set_on_block(std::move(hook)); }
+
 std::vector<std::string> Machine::misuse() const {
     std::lock_guard<std::mutex> lk(misuse_mu_);
     return misuse_;
@@ -163,24 +178,14 @@ void Machine::fail_call(const std::string& function, uint64_t call, bool onward)
     const auto& known = failable_functions();
     if (std::find(known.begin(), known.end(), function) == known.end())
         throw std::invalid_argument("fail_call: " + function + " cannot be failed on cue");
-    std::lock_guard<std::mutex> lk(kernel_->mu);
-    kernel_->fail_rules_.push_back({function, call, onward});
+    kernel_->add_fail_rule({function, call, onward});
 }
 
-void Machine::set_failing_process(const std::string& process) {
-    std::lock_guard<std::mutex> lk(kernel_->mu);
-    kernel_->fail_process_ = process;
-}
+void Machine::set_failing_process(const std::string& process) { kernel_->set_failing_process(process); }
 
-void Machine::clear_failures() {
-    std::lock_guard<std::mutex> lk(kernel_->mu);
-    kernel_->fail_rules_.clear();
-}
+void Machine::clear_failures() { kernel_->clear_fail_rules(); }
 
-std::map<std::string, uint64_t> Machine::call_counts() const {
-    std::lock_guard<std::mutex> lk(kernel_->mu);
-    return kernel_->call_counts_;
-}
+std::map<std::string, uint64_t> Machine::call_counts() const { return kernel_->call_counts(); }
 
 const std::vector<std::string>& Machine::failable_functions() {
     // Object, thread, window and process creation, registration of classes

@@ -10,7 +10,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/win32.h"
@@ -61,6 +63,44 @@ struct Config {
     bool refuse_create_window = false;
 };
 
+// What the machine tells of its threads, handles and windows: copies taken
+// under the kernel's lock (Machine::threads() and the like).
+struct ThreadInfo {
+    DWORD id = 0;
+    DWORD process_id = 0;
+    std::string process;  // its process's name
+    std::string label;    // "<process> main", "attached", or what CreateThread ran
+    bool main = false;     // its process's first thread
+    bool started = false;  // the machine runs it (not a caller's thread that attached itself)
+    bool ended = false;
+    SIZE_T stack_size = 0;  // as CreateThread was asked for it
+    uint64_t wakeups = 0;   // waits that blocked and were then satisfied or timed out
+    bool process_ready = false;  // its process is ready for input (WaitForInputIdle returns)
+    std::thread::id host;        // the host thread that runs it, while there is one
+};
+
+struct HandleInfo {
+    HANDLE handle = nullptr;
+    // "event", "mutex", "thread", "process", "device", "queue", "critsec" or "output"
+    std::string kind;
+    std::string name;     // the object's name; empty when it has none
+    DWORD thread_id = 0;  // a thread handle's thread
+};
+
+struct WindowInfo {
+    std::string class_name;  // as the class was registered
+    std::string title;
+    DWORD thread_id = 0;  // the thread that made it, which runs its window procedure
+    DWORD process_id = 0;
+};
+
+// A window class as a process registered it.
+struct WindowClassInfo {
+    std::string name;
+    std::string menu;  // lpszMenuName
+    WNDCLASSA wc{};    // what RegisterClassA was given, its two strings left null
+};
+
 const char* windows_name(Windows w);
 bool parse_windows(const std::string& s, Windows* out);
 
@@ -76,7 +116,7 @@ public:
 
     const Config& config() const { return config_; }
     Trace& trace() { return trace_; }
-    Kernel& kernel() { return *kernel_; }
+    Kernel& kernel() { return *kernel_; }  // for the simulated Win32 functions
     Registry& registry() { return *registry_; }
     Desktop& desktop() { return *desktop_; }
     orvane::Driver& driver() { return *driver_; }
@@ -139,6 +179,32 @@ public:
     bool release_message_box();  // false when none is open
     bool release_message_box(const std::string& caption);
     size_t open_message_boxes() const;
+
+    // What the machine knows of its state, for tests and tools. Each is a
+    // copy taken at the call.
+    // Every thread the machine has had (ended ones too), oldest first.
+    std::vector<ThreadInfo> threads() const;
+    std::optional<ThreadInfo> thread(DWORD thread_id) const;
+    // The host CPU time a thread the machine runs has used so far; -1 when
+    // it has ended, is no such thread or was not started by the machine.
+    int64_t thread_cpu_ns(DWORD thread_id) const;
+    // Every handle open in the whole machine, in the order of their values.
+    std::vector<HandleInfo> open_handles() const;
+    // The messages waiting in a thread's queue, oldest first.
+    std::vector<MSG> posted_messages(DWORD thread_id) const;
+    // The exit code of the WM_QUIT that a thread has pending
+    // (PostQuitMessage), if it has one.
+    std::optional<int> pending_quit(DWORD thread_id) const;
+    std::optional<WindowInfo> window(HWND hwnd) const;  // none once destroyed
+    std::optional<WindowClassInfo> window_class(DWORD pid, const std::string& class_name) const;
+    DWORD priority_class(DWORD pid) const;  // 0 when there is no such process
+    // Whether a message box with this caption is open (held).
+    bool message_box_open(const std::string& caption) const;
+    // For measurements: `hook` is called each time a machine thread is about
+    // to block in a wait, on that thread and under the kernel's lock (it must
+    // not call the machine). Set it before the threads it is for start;
+    // nullptr removes it.
+    void set_on_block(std::function<void(const ThreadInfo&)> hook);
 
     // Misuse of the API found by the kernel: handles used after CloseHandle,
     // handles closed under a wait, critical sections misused, threads left

@@ -4,7 +4,6 @@
 
 #include <mutex>
 
-#include "kernel.h"
 #include "machine.h"
 #include "registry.h"
 
@@ -58,11 +57,7 @@ bool UnderWine() { return false; }
 void HoldMessageBoxes() { sim::Machine::current().hold_message_boxes(true); }
 
 bool MessageBoxOpen(const char* caption) {
-    sim::Kernel& k = sim::Machine::current().kernel();
-    std::lock_guard<std::mutex> lock(k.mu);
-    for (const auto& box : k.held_boxes_)
-        if (box->caption == caption) return true;
-    return false;
+    return sim::Machine::current().message_box_open(caption);
 }
 
 bool DismissMessageBox(const char* caption) { return sim::Machine::current().release_message_box(caption); }

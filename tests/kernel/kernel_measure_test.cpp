@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "desktop.h"
-#include "kernel.h"
 #include "machine.h"
 
 namespace {
@@ -28,10 +27,8 @@ DWORD WINAPI WaitRounds(LPVOID p) {
 DWORD WINAPI TimedWait(LPVOID p) { return WaitForSingleObject(static_cast<HANDLE>(p), 50); }
 
 uint64_t wakeups_of(sim::Machine& m, DWORD thread_id) {
-    std::lock_guard<std::mutex> lock(m.kernel().mu);
-    for (auto& t : m.kernel().threads_)
-        if (t->id == thread_id) return t->wakeups;
-    return UINT64_MAX;
+    const auto t = m.thread(thread_id);
+    return t ? t->wakeups : UINT64_MAX;
 }
 
 TEST(MeasureHooks, WakeUpsCountWaitsThatBlockedOnly) {
@@ -65,16 +62,13 @@ TEST(MeasureHooks, ATimeOutIsAWakeUp) {
 
 TEST(MeasureHooks, OnBlockSeesEveryBlockingWaitOnItsThread) {
     sim::Machine m;
-    std::vector<DWORD> blocked;  // under the kernel lock
+    std::vector<DWORD> blocked;  // written under the kernel lock
     std::atomic<bool> on_own_thread{true};
-    {
-        std::lock_guard<std::mutex> lock(m.kernel().mu);
-        m.kernel().on_block = [&](const sim::Kernel::ThreadCtx& t) {
-            blocked.push_back(t.id);
-            if (!t.started) return;
-            if (t.th.get_id() != std::this_thread::get_id()) on_own_thread = false;
-        };
-    }
+    m.set_on_block([&](const sim::ThreadInfo& t) {
+        blocked.push_back(t.id);
+        if (!t.started) return;
+        if (t.host != std::this_thread::get_id()) on_own_thread = false;
+    });
     HANDLE ev = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     Waits w{ev, 2};
     DWORD id = 0;
@@ -84,11 +78,8 @@ TEST(MeasureHooks, OnBlockSeesEveryBlockingWaitOnItsThread) {
     m.settle();
     SetEvent(ev);
     m.settle();
-    {
-        std::lock_guard<std::mutex> lock(m.kernel().mu);
-        m.kernel().on_block = nullptr;
-        EXPECT_EQ(std::count(blocked.begin(), blocked.end(), id), 2);
-    }
+    m.set_on_block(nullptr);
+    EXPECT_EQ(std::count(blocked.begin(), blocked.end(), id), 2);
     EXPECT_TRUE(on_own_thread);
     CloseHandle(t);
     CloseHandle(ev);

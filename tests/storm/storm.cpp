@@ -44,7 +44,6 @@
 #include "hotplug/calibration.h"
 #include "desktop.h"
 #include "driver/protocol.h"
-#include "kernel.h"
 #include "machine.h"
 #include "orvane/driver.h"
 #include "platform/win32.h"
@@ -185,8 +184,11 @@ std::vector<sim::MonitorConfig> Storm::random_monitors() {
 }
 
 void Storm::counts(size_t* handles, size_t* ended, size_t* threads, std::string* kinds) {
-    sim::Kernel& k = m_->kernel();
-    std::lock_guard<std::mutex> lk(k.mu);
+    const std::vector<sim::ThreadInfo> all_threads = m_->threads();
+    const std::vector<sim::HandleInfo> open = m_->open_handles();
+    std::set<DWORD> ended_threads;
+    for (const auto& t : all_threads)
+        if (t.ended) ended_threads.insert(t.id);
     // Two kinds of handle the program keeps on purpose and within bounds
     // are left out: its handle of "RykCalExitEvent", kept from the first
     // calibration launch on, and the handles of calibration watchers that
@@ -194,9 +196,9 @@ void Storm::counts(size_t* handles, size_t* ended, size_t* threads, std::string*
     // counted in *ended).
     *handles = 0;
     *ended = 0;
-    for (const auto& [h, o] : k.handles_) {
-        if (o->name == "RykCalExitEvent") continue;
-        if (o->kind == sim::Kernel::Kind::Thread && o->thread != nullptr && o->thread->ended) {
+    for (const auto& h : open) {
+        if (h.name == "RykCalExitEvent") continue;
+        if (h.kind == "thread" && ended_threads.count(h.thread_id) != 0) {
             ++*ended;
             continue;
         }
@@ -204,15 +206,12 @@ void Storm::counts(size_t* handles, size_t* ended, size_t* threads, std::string*
     }
     if (kinds) {
         std::map<std::string, int> by;
-        for (const auto& [h, o] : k.handles_) {
-            static const char* names[] = {"event", "mutex", "thread", "process", "device", "queue", "critsec"};
-            by[std::string(names[static_cast<int>(o->kind)]) + (o->name.empty() ? "" : " " + o->name)]++;
-        }
+        for (const auto& h : open) by[h.kind + (h.name.empty() ? "" : " " + h.name)]++;
         for (const auto& [n, c] : by) *kinds += n + " x" + std::to_string(c) + "; ";
     }
     *threads = 0;
-    for (const auto& t : k.threads_)
-        if (t->proc != nullptr && t->proc->id == pid_ && !t->ended) ++*threads;
+    for (const auto& t : all_threads)
+        if (t.process_id == pid_ && !t.ended) ++*threads;
 }
 
 // Looks at the trace events since the last look: misuse, protocol errors.

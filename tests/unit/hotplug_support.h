@@ -45,8 +45,7 @@ inline void CloseRykXyLdr(sim::Machine& m) { PostToProgram(m, WM_CLOSE, 0, 0); }
 
 // Kernel handles open in the whole machine.
 inline size_t OpenHandles(sim::Machine& m) {
-    std::lock_guard<std::mutex> lock(m.kernel().mu);
-    return m.kernel().handles_.size();
+    return m.open_handles().size();
 }
 
 // Driver requests from request number `from_seq` on (1 is the first), by

@@ -2,6 +2,7 @@
 // add-monitor watcher's count of pending operations, the remove-devices
 // watcher, failed waits, and the end of every watcher before the program's
 // WinMain returns.
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -31,13 +32,12 @@ HWND MakeStandInWindow() {
     return CreateWindowExA(0, "StandInForRykXyLdr", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
 }
 
-// Takes every message posted to the calling thread out of its queue.
-std::vector<MSG> TakePosted(sim::Machine& m) {
-    sim::Kernel& k = m.kernel();
-    std::lock_guard<std::mutex> lock(k.mu);
-    sim::Kernel::ThreadCtx* t = k.self_locked();
-    std::vector<MSG> out(t->queue.begin(), t->queue.end());
-    t->queue.clear();
+// The messages posted to the calling thread since the last look; `seen`
+// counts those looked at before. The thread never reads its queue.
+std::vector<MSG> NewlyPosted(sim::Machine& m, size_t* seen) {
+    const std::vector<MSG> all = m.posted_messages(GetCurrentThreadId());
+    std::vector<MSG> out(all.begin() + static_cast<std::ptrdiff_t>(std::min(*seen, all.size())), all.end());
+    *seen = all.size();
     return out;
 }
 
@@ -73,6 +73,7 @@ TEST_P(AddMonCountTest, PostsOneOperationAtATime) {
     ghAddMonWnd = hwnd;
     ASSERT_EQ(ArmAddMonSignal(), 0);
     m.settle();
+    size_t seen = 0;
 
     for (size_t i = 0; c.steps[i] != '\0'; ++i) {
         SCOPED_TRACE(std::string("step ") + std::to_string(i + 1) + " '" + c.steps[i] + "'");
@@ -86,7 +87,7 @@ TEST_P(AddMonCountTest, PostsOneOperationAtATime) {
         }
         m.settle();
 
-        const std::vector<MSG> posted = TakePosted(m);
+        const std::vector<MSG> posted = NewlyPosted(m, &seen);
         const size_t boxes = MessageBoxes(m, "nAddMonEvents > 2") - boxes_before;
         const char want = c.expect[i];
         EXPECT_EQ(posted.size(), want == 'P' || want == 'X' ? 1u : 0u);
@@ -161,10 +162,13 @@ TEST_P(SignalArmTest, ReturnsTheFailedStepAndHandsOverForTouchscreenZero) {
     EXPECT_EQ(hThread != 0, c.watcher);
     if (c.watcher) {
         EXPECT_EQ(GetThreadPriority(hThread), THREAD_PRIORITY_HIGHEST);
-        std::lock_guard<std::mutex> lock(m.kernel().mu);
-        auto it = m.kernel().handles_.find(reinterpret_cast<uintptr_t>(hThread));
-        ASSERT_NE(it, m.kernel().handles_.end());
-        EXPECT_EQ(it->second->thread->stack_size, 512u);
+        DWORD id = 0;
+        for (const sim::HandleInfo& h : m.open_handles())
+            if (h.handle == hThread) id = h.thread_id;
+        ASSERT_NE(id, 0u) << "an open handle of a thread";
+        const auto t = m.thread(id);
+        ASSERT_TRUE(t.has_value());
+        EXPECT_EQ(t->stack_size, 512u);
     }
 
     const DWORD set_code = add ? REQ_SET_ADDMON_EVENT : REQ_SET_REMOVE_EVENT;

@@ -111,16 +111,12 @@ TEST_F(ProgramStateTest, HiddenWindowPriorityAndSingleInstanceMutex) {
     EXPECT_EQ(gmsgPlexorCommand, m.registered_message("RykPlexor4683"));
 
     {
-        sim::Kernel& k = m.kernel();
-        std::lock_guard<std::mutex> lock(k.mu);
-        sim::Kernel::Process* p = k.process_by_id_locked(pid);
-        ASSERT_NE(p, nullptr);
-        EXPECT_EQ(p->priority_class, static_cast<DWORD>(HIGH_PRIORITY_CLASS));
+        EXPECT_EQ(m.priority_class(pid), static_cast<DWORD>(HIGH_PRIORITY_CLASS));
 
-        auto cls = p->classes.find("rykxyldrappclass");
-        ASSERT_NE(cls, p->classes.end());
-        const WNDCLASSA& wc = cls->second.wc;
-        EXPECT_EQ(cls->second.name, "RykXyLdrAppClass");
+        const auto cls = m.window_class(pid, "rykxyldrappclass");
+        ASSERT_TRUE(cls.has_value());
+        const WNDCLASSA& wc = cls->wc;
+        EXPECT_EQ(cls->name, "RykXyLdrAppClass");
         EXPECT_EQ(wc.style, 0x23u);
         EXPECT_EQ(wc.lpfnWndProc, &AppWndProc);
         EXPECT_EQ(wc.cbClsExtra, 0);
@@ -129,10 +125,10 @@ TEST_F(ProgramStateTest, HiddenWindowPriorityAndSingleInstanceMutex) {
         EXPECT_EQ(wc.hIcon, hIcon);
         EXPECT_EQ(wc.hCursor, hCursor);
         EXPECT_EQ(reinterpret_cast<uintptr_t>(wc.hbrBackground), 6u);
-        EXPECT_EQ(cls->second.menu, "GenericAppMenu");
+        EXPECT_EQ(cls->menu, "GenericAppMenu");
 
-        const sim::Kernel::Window* w = k.window_locked(hwnd);
-        ASSERT_NE(w, nullptr);
+        const auto w = m.window(hwnd);
+        ASSERT_TRUE(w.has_value());
         EXPECT_EQ(w->title, "");
     }
 

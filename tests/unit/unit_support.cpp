@@ -101,11 +101,7 @@ void ExpectEncoded(const Request& r, DWORD code, size_t size, const std::vector<
 }
 
 std::optional<int> PendingQuit(sim::Machine& m) {
-    sim::Kernel& k = m.kernel();
-    std::lock_guard<std::mutex> lock(k.mu);
-    sim::Kernel::ThreadCtx* t = k.self_locked();
-    if (!t->quit) return std::nullopt;
-    return t->quit_code;
+    return m.pending_quit(GetCurrentThreadId());
 }
 
 }  // namespace unit

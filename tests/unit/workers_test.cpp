@@ -54,33 +54,32 @@ std::vector<Request> SentHere(sim::Machine& m) {
     return out;
 }
 
-// The machine's record of the thread behind a handle.
-sim::Kernel::ThreadCtx* ThreadBehind(sim::Machine& m, HANDLE hThread) {
-    sim::Kernel& k = m.kernel();
-    std::lock_guard<std::mutex> lock(k.mu);
-    sim::Kernel::ObjRef obj = k.lookup_locked(hThread, "test");
-    return obj && obj->kind == sim::Kernel::Kind::Thread ? obj->thread : nullptr;
+// The id of the thread behind an open thread handle; 0 when it is none.
+DWORD ThreadBehind(sim::Machine& m, HANDLE hThread) {
+    for (const sim::HandleInfo& h : m.open_handles())
+        if (h.handle == hThread) return h.thread_id;
+    return 0;
 }
 
-bool Ended(sim::Machine& m, sim::Kernel::ThreadCtx* t) {
-    std::lock_guard<std::mutex> lock(m.kernel().mu);
-    return t->ended;
+bool Ended(sim::Machine& m, DWORD thread_id) {
+    const auto t = m.thread(thread_id);
+    return t && t->ended;
 }
 
-SIZE_T StackSize(sim::Machine& m, sim::Kernel::ThreadCtx* t) {
-    std::lock_guard<std::mutex> lock(m.kernel().mu);
-    return t->stack_size;
+SIZE_T StackSize(sim::Machine& m, DWORD thread_id) {
+    const auto t = m.thread(thread_id);
+    return t ? t->stack_size : 0;
 }
 
-// The two threads of a node, as the machine knows them.
+// The ids of the two threads of a node, as the machine knows them (0: none).
 struct WorkerThreads {
-    sim::Kernel::ThreadCtx* packets = nullptr;
-    sim::Kernel::ThreadCtx* refresher = nullptr;
+    DWORD packets = 0;
+    DWORD refresher = 0;
 };
 
 WorkerThreads ThreadsOf(sim::Machine& m, const WorkerNode* node) {
-    return {node->hXyThread ? ThreadBehind(m, node->hXyThread) : nullptr,
-            node->hQuickTouchThread ? ThreadBehind(m, node->hQuickTouchThread) : nullptr};
+    return {node->hXyThread ? ThreadBehind(m, node->hXyThread) : 0,
+            node->hQuickTouchThread ? ThreadBehind(m, node->hQuickTouchThread) : 0};
 }
 
 class ServedTest : public ServedFixture {
@@ -320,9 +319,9 @@ TEST_F(StartWorkerTest, HandsOverBothEventsAndStartsTwoThreads) {
     }
 
     const WorkerThreads threads = ThreadsOf(m, node);
-    ASSERT_NE(threads.packets, nullptr);
-    ASSERT_NE(threads.refresher, nullptr);
-    EXPECT_EQ(threads.packets->id, node->dwXyThreadId);
+    ASSERT_NE(threads.packets, 0u);
+    ASSERT_NE(threads.refresher, 0u);
+    EXPECT_EQ(threads.packets, node->dwXyThreadId);
     EXPECT_EQ(GetThreadPriority(node->hXyThread), THREAD_PRIORITY_HIGHEST);
     EXPECT_EQ(GetThreadPriority(node->hQuickTouchThread), THREAD_PRIORITY_HIGHEST);
     EXPECT_EQ(StackSize(m, threads.packets), 512u);
@@ -346,9 +345,8 @@ class FailedStartTest : public ServedTest, public ::testing::WithParamInterface<
 
 // Handles of the program's own kernel objects with this name that are open.
 size_t OpenHandlesNamed(sim::Machine& m, const std::string& name) {
-    std::lock_guard<std::mutex> lock(m.kernel().mu);
     size_t n = 0;
-    for (const auto& [h, obj] : m.kernel().handles_) n += obj->name == name ? 1 : 0;
+    for (const sim::HandleInfo& h : m.open_handles()) n += h.name == name ? 1 : 0;
     return n;
 }
 
@@ -356,11 +354,7 @@ TEST_P(FailedStartTest, StopsAndRemovesItsNodeAtOnce) {
     const FailedStartCase& c = GetParam();
     sim::Machine& m = Serve({Screen(0), Screen(0)}, SideBySide(2, c.open_vxd));
     if (c.refused != 0) m.driver().refuse(c.refused, Refusal{.always = true});
-    std::vector<sim::Kernel::ThreadCtx*> before;
-    {
-        std::lock_guard<std::mutex> lock(m.kernel().mu);
-        for (const auto& t : m.kernel().threads_) before.push_back(t.get());
-    }
+    const size_t before = m.threads().size();
     m.driver().clear_log();
 
     EXPECT_EQ(StartWorker(1, 1), 1);
@@ -378,13 +372,11 @@ TEST_P(FailedStartTest, StopsAndRemovesItsNodeAtOnce) {
 
     // Every thread the start made has ended again.
     size_t made = 0;
-    {
-        std::lock_guard<std::mutex> lock(m.kernel().mu);
-        for (const auto& t : m.kernel().threads_) {
-            if (std::find(before.begin(), before.end(), t.get()) != before.end() || !t->started) continue;
-            ++made;
-            EXPECT_TRUE(t->ended) << t->label;
-        }
+    const std::vector<sim::ThreadInfo> now = m.threads();
+    for (size_t i = before; i < now.size(); ++i) {
+        if (!now[i].started) continue;
+        ++made;
+        EXPECT_TRUE(now[i].ended) << now[i].label;
     }
     EXPECT_EQ(made, c.threads ? 2u : 0u);
 
@@ -501,7 +493,7 @@ TEST_P(QuickTouchRefreshTest, ThresholdsFollowAcceptedRepliesOnly) {
     ASSERT_EQ(asked.size(), c.signals.size()) << "one request per signal, nothing else";
     for (size_t i = 0; i < asked.size(); ++i) {
         ExpectEncoded(asked[i], REQ_GET_QUICKTOUCH, 24, {{2, Le16(10)}, {8, Le16(1)}});
-        EXPECT_EQ(asked[i].thread, threads.refresher->id);
+        EXPECT_EQ(asked[i].thread, threads.refresher);
         EXPECT_EQ(asked[i].ok, !c.signals[i].refused);
     }
 }

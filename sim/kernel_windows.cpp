@@ -1,0 +1,316 @@
+// The simulated kernel's windows, message queues (posted and sent
+// messages), the session end that sends its messages to windows, and
+// message boxes. The rest of the kernel is kernel.cpp.
+#include "kernel.h"
+
+#include <algorithm>
+
+#include "machine.h"
+#include "text.h"
+
+namespace sim {
+
+// ------------------------------------------------------------------ windows and messages
+
+Kernel::Window* Kernel::window_locked(HWND h) {
+    auto it = windows_.find(reinterpret_cast<uintptr_t>(h));
+    if (it == windows_.end() || !it->second.alive) return nullptr;
+    return &it->second;
+}
+
+ATOM Kernel::new_atom_locked() { return next_atom_++; }
+
+HWND Kernel::new_window_locked(Window w) {
+    uintptr_t v = next_hwnd_;
+    next_hwnd_ += 4;
+    w.h = reinterpret_cast<HWND>(v);
+    windows_[v] = std::move(w);
+    return reinterpret_cast<HWND>(v);
+}
+
+std::vector<Kernel::Window*> Kernel::live_windows_locked() {
+    std::vector<Window*> out;
+    for (auto& [v, w] : windows_)
+        if (w.alive) out.push_back(&w);
+    return out;
+}
+
+UINT Kernel::register_message_locked(const std::string& name) {
+    std::string key = lower(name);
+    auto it = messages_.find(key);
+    if (it != messages_.end()) return it->second;
+    UINT id = next_message_id_++;
+    messages_[key] = id;
+    message_names_[id] = name;
+    return id;
+}
+
+void Kernel::post_locked(ThreadCtx* to, HWND h, UINT msg, WPARAM w, LPARAM l) {
+    MSG m{};
+    m.hwnd = h;
+    m.message = msg;
+    m.wParam = w;
+    m.lParam = l;
+    m.time = static_cast<DWORD>(now_.load() / 1000);
+    to->queue.push_back(m);
+    ++to->posted;
+    signal_locked(*to->queue_obj);
+}
+
+std::string Kernel::message_name_locked(UINT msg) const {
+    auto it = message_names_.find(msg);
+    if (it != message_names_.end()) return it->second;
+    return std::to_string(msg);
+}
+
+bool Kernel::post_from_outside(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    std::lock_guard<std::mutex> lk(mu_);
+    if (hwnd == HWND_BROADCAST) {
+        for (auto& [v, w] : windows_)
+            if (w.alive) post_locked(w.t, w.h, msg, wparam, lparam);
+        return true;
+    }
+    Window* w = window_locked(hwnd);
+    if (!w) return false;
+    post_locked(w->t, hwnd, msg, wparam, lparam);
+    return true;
+}
+
+void Kernel::post_to_all_windows(UINT msg, WPARAM wparam, LPARAM lparam) {
+    post_from_outside(HWND_BROADCAST, msg, wparam, lparam);
+}
+
+bool Kernel::send_locked(std::unique_lock<std::mutex>& lk, ThreadCtx* from, HWND h, UINT msg, WPARAM w, LPARAM l,
+                         DWORD ms, LRESULT* result) {
+    *result = 0;
+    Window* win = window_locked(h);
+    if (!win || win->destroying || win->t == from || win->t->ended) return false;
+    ThreadCtx* to = win->t;
+    auto s = std::make_shared<SentMessage>();
+    s->h = h;
+    s->msg = msg;
+    s->wparam = w;
+    s->lparam = l;
+    s->reply = std::make_shared<Object>();
+    s->reply->kind = Kind::Event;
+    s->reply->manual = true;
+    to->sent.push_back(s);
+    to->sent_obj->signalled = true;
+    signal_locked(*to->sent_obj);
+    wait_locked(lk, from, {s->reply}, {}, false, ms);
+    if (!s->answered) {
+        auto& q = to->sent;
+        q.erase(std::remove(q.begin(), q.end(), s), q.end());
+        if (q.empty()) to->sent_obj->signalled = false;
+        return false;
+    }
+    *result = s->result;
+    return true;
+}
+
+std::shared_ptr<Kernel::SentMessage> Kernel::take_sent_locked(ThreadCtx* t) {
+    if (t->sent.empty()) return nullptr;
+    auto s = t->sent.front();
+    t->sent.pop_front();
+    if (t->sent.empty()) t->sent_obj->signalled = false;
+    return s;
+}
+
+void Kernel::answer_sent_locked(SentMessage& s, LRESULT result) {
+    if (s.answered) return;
+    s.answered = true;
+    s.result = result;
+    s.reply->signalled = true;
+    signal_locked(*s.reply);
+}
+
+// ------------------------------------------------------------------ the session end
+
+Kernel::SessionEnd Kernel::end_session(DWORD pid, DWORD answer_ms, DWORD hung_ms) {
+    SessionEnd out;
+    std::unique_lock<std::mutex> lk(mu_);
+    ThreadCtx* self = harness_locked();
+    Process* p = process_by_id_locked(pid);
+    if (!p || p->ended) return out;
+    out.found = true;
+    // Every window of the simulated machine is a top-level one; hidden ones
+    // get the messages as well.
+    std::vector<HWND> wins;
+    for (auto& [v, w] : windows_)
+        if (w.alive && !w.destroying && w.p == p) wins.push_back(w.h);
+
+    bool hung = false;
+    // One message to one window; false when it was not answered in time.
+    auto send = [&](HWND h, UINT msg, WPARAM wp) {
+        SessionMessage m;
+        m.h = h;
+        m.msg = msg;
+        m.wparam = wp;
+        const char* name = msg == WM_QUERYENDSESSION ? "WM_QUERYENDSESSION" : "WM_ENDSESSION";
+        Fields f = Fields::object();
+        f["message"] = name;
+        f["wparam"] = static_cast<uint64_t>(wp);
+        f["lparam"] = 0;
+        f["window"] = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(h));
+        machine_.trace().add("session_message", f);
+        m.sent_us = now_.load();
+        m.answered = send_locked(lk, self, h, msg, wp, 0, answer_ms, &m.result);
+        m.answered_us = now_.load();
+        const uint64_t waited_ms = (m.answered_us - m.sent_us) / 1000;
+        Fields a = Fields::object();
+        a["message"] = name;
+        a["answered"] = m.answered;
+        if (m.answered) a["result"] = static_cast<int64_t>(m.result);
+        a["waited_ms"] = waited_ms;
+        if (waited_ms >= hung_ms)
+            a["warning"] = "not answered within " + std::to_string(hung_ms) +
+                           " ms: Windows shows the program as not responding";
+        machine_.trace().add("session_answer", a);
+        // A window that went away meanwhile (its thread ended) has nothing
+        // left to answer; only a window still there that did not answer is
+        // hung.
+        const bool gone = window_locked(h) == nullptr;
+        out.messages.push_back(m);
+        if (!m.answered && !gone) hung = true;
+        return m;
+    };
+
+    out.agreed = true;
+    std::vector<HWND> agreed;
+    for (HWND h : wins) {
+        if (p->ended) break;
+        const SessionMessage m = send(h, WM_QUERYENDSESSION, 0);
+        if (hung) break;
+        if (m.answered && m.result == 0) {
+            out.agreed = false;
+            break;
+        }
+        agreed.push_back(h);
+    }
+    if (!hung) {
+        for (HWND h : out.agreed ? wins : agreed) {
+            if (p->ended) break;
+            send(h, WM_ENDSESSION, out.agreed ? TRUE : FALSE);
+            if (hung) break;
+        }
+    }
+    if ((out.agreed || hung) && !p->ended) {
+        Fields f = Fields::object();
+        f["process"] = p->name;
+        f["how"] = hung ? "end_task" : "session_end";
+        f["exit_code"] = 0;
+        machine_.trace().add("process_end", f);
+        end_process_locked(p, 0, false);
+    }
+    out.ended = p->ended;
+    return out;
+}
+
+// ------------------------------------------------------------------ windows and messages by name
+
+HWND Kernel::find_window(const std::string& class_name) {
+    std::lock_guard<std::mutex> lk(mu_);
+    std::string c = lower(class_name);
+    for (auto& [v, w] : windows_)
+        if (w.alive && lower(w.cls) == c) return w.h;
+    return nullptr;
+}
+
+UINT Kernel::registered_message(const std::string& name) {
+    std::lock_guard<std::mutex> lk(mu_);
+    auto it = messages_.find(lower(name));
+    return it == messages_.end() ? 0 : it->second;
+}
+
+// ------------------------------------------------------------------ message boxes
+
+std::shared_ptr<Kernel::MessageBoxRecord> Kernel::hold_message_box_locked(ThreadCtx* t, const std::string& text,
+                                                                          const std::string& caption, UINT style) {
+    if (!hold_boxes_) return nullptr;
+    auto box = std::make_shared<MessageBoxRecord>();
+    box->text = text;
+    box->caption = caption;
+    box->style = style;
+    box->thread = t;
+    box->release = std::make_shared<Object>();
+    box->release->kind = Kind::Event;
+    box->release->manual = true;
+    held_boxes_.push_back(box);
+    return box;
+}
+
+void Kernel::close_message_box_locked(const std::shared_ptr<MessageBoxRecord>& box) {
+    held_boxes_.erase(std::remove(held_boxes_.begin(), held_boxes_.end(), box), held_boxes_.end());
+}
+
+void Kernel::hold_message_boxes(bool hold) {
+    std::lock_guard<std::mutex> lk(mu_);
+    hold_boxes_ = hold;
+}
+
+bool Kernel::release_message_box(const std::string* caption) {
+    std::lock_guard<std::mutex> lk(mu_);
+    auto it = held_boxes_.begin();
+    while (it != held_boxes_.end() && caption != nullptr && (*it)->caption != *caption) ++it;
+    if (it == held_boxes_.end()) return false;
+    auto box = *it;
+    held_boxes_.erase(it);
+    box->release->signalled = true;
+    signal_locked(*box->release);
+    return true;
+}
+
+size_t Kernel::open_message_boxes() {
+    std::lock_guard<std::mutex> lk(mu_);
+    return held_boxes_.size();
+}
+
+bool Kernel::message_box_open(const std::string& caption) {
+    std::lock_guard<std::mutex> lk(mu_);
+    for (const auto& box : held_boxes_)
+        if (box->caption == caption) return true;
+    return false;
+}
+
+// ------------------------------------------------------------------ views
+
+std::vector<MSG> Kernel::posted_messages(DWORD thread_id) {
+    std::lock_guard<std::mutex> lk(mu_);
+    const ThreadCtx* t = thread_by_id_locked(thread_id);
+    if (!t) return {};
+    return std::vector<MSG>(t->queue.begin(), t->queue.end());
+}
+
+std::optional<int> Kernel::pending_quit(DWORD thread_id) {
+    std::lock_guard<std::mutex> lk(mu_);
+    const ThreadCtx* t = thread_by_id_locked(thread_id);
+    if (!t || !t->quit) return std::nullopt;
+    return t->quit_code;
+}
+
+std::optional<WindowInfo> Kernel::window(HWND h) {
+    std::lock_guard<std::mutex> lk(mu_);
+    const Window* w = window_locked(h);
+    if (!w) return std::nullopt;
+    WindowInfo i;
+    i.class_name = w->cls;
+    i.title = w->title;
+    i.thread_id = w->t->id;
+    i.process_id = w->p->id;
+    return i;
+}
+
+std::optional<WindowClassInfo> Kernel::window_class(DWORD pid, const std::string& class_name) {
+    std::lock_guard<std::mutex> lk(mu_);
+    const Process* p = process_by_id_locked(pid);
+    if (!p) return std::nullopt;
+    auto it = p->classes.find(lower(class_name));
+    if (it == p->classes.end()) return std::nullopt;
+    WindowClassInfo i;
+    i.name = it->second.name;
+    i.menu = it->second.menu;
+    i.wc = it->second.wc;
+    return i;
+}
+
+}  // namespace sim
