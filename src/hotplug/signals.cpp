@@ -1,7 +1,5 @@
 #include "hotplug/signals.h"
 
-#include <cstring>
-
 #include "driver/channel.h"
 #include "driver/protocol.h"
 #include "hotplug/calibration.h"

@@ -57,8 +57,8 @@ inline constexpr int ARM_SIGNAL_RING0_REFUSED = 4;     // OpenVxDHandle refused 
 inline constexpr int ARM_SIGNAL_DRIVER_REFUSED = 5;    // the driver refused it; the bracket is left open
 
 // Arm a signal: create its event(s), start its watcher and hand the event to
-// the driver inside a change bracket for touchscreen 0. A failed arm releases nothing it created; EndWatchers ends a watcher that
-// it started.
+// the driver inside a change bracket for touchscreen 0. A failed arm
+// releases nothing it created; EndWatchers ends a watcher that it started.
 int ArmAddMonSignal();
 int ArmRemoveSignal();
 

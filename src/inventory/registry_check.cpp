@@ -5,7 +5,6 @@
 #include "driver/channel.h"
 #include "driver/protocol.h"
 #include "inventory/touchscreen_list.h"
-#include "settings/trace.h"
 
 namespace {
 

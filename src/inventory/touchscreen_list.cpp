@@ -5,7 +5,6 @@
 
 #include "driver/channel.h"
 #include "platform/cursor_list.h"
-#include "settings/trace.h"
 
 TouchscreenList* gpTouchscreens = nullptr;
 LONG gnUnassignedAtStart = 0;

@@ -8,7 +8,6 @@
 #include "inventory/touchscreen_list.h"
 #include "platform/text.h"
 #include "settings/settings.h"
-#include "settings/trace.h"
 
 MONITORINFO* gpMonitors = nullptr;
 MONITORINFO* gpPrevMonitors = nullptr;

@@ -4,7 +4,6 @@
 
 #include "driver/channel.h"
 #include "driver/request_trace.h"
-#include "settings/trace.h"
 #include "touch/hold_input.h"
 #include "touch/worker_node.h"
 

@@ -1,7 +1,5 @@
 #include "touch/translate.h"
 
-#include <cstring>
-
 #include "settings/trace.h"
 
 std::atomic<LONG> gbRightButton{0};

@@ -10,7 +10,6 @@
 #include "monitors/monitor_table.h"
 #include "platform/cursor_list.h"
 #include "platform/text.h"
-#include "settings/trace.h"
 #include "touch/packets.h"
 
 std::atomic<WorkerList*> gpWorkers{nullptr};
