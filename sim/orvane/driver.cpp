@@ -111,8 +111,13 @@ void Driver::handle_locked(Call& c) {
     check_fields(m, c);
     check_bracket(m, c);
 
+    const bool lacks_touchscreen =
+        !c.known && (c.facts->target == Target::touchscreen || c.facts->target == Target::enumeration_index);
     if (refused_locked(c.code, c.ts)) {
         if (c.facts->on_refusal) c.facts->on_refusal(m, c);
+    } else if (lacks_touchscreen) {
+        // Refused: a touchscreen the driver does not have; for the
+        // enumeration, past the last one is its end.
     } else {
         c.ok = true;
         c.facts->answer(m, c);

@@ -14,7 +14,8 @@ namespace {
 // ------------------------------------------------------------------ answers
 //
 // Each runs with c.ok already true, after the checks, and may still fail the
-// request; c.known and c.valid say what the checks found.
+// request; c.known and c.valid say what the checks found. A request for a
+// touchscreen the driver lacks never gets here (Driver::handle_locked).
 
 template <size_t N>
 void copy_text(CHAR (&field)[N], const std::string& text) {
@@ -23,10 +24,6 @@ void copy_text(CHAR (&field)[N], const std::string& text) {
 }
 
 void set_xy_event(Model& m, Call& c) {
-    if (!c.known) {
-        c.ok = false;
-        return;
-    }
     if (!c.valid) return;
     Screen& s = m.screens[c.ts];
     s.xy_event = c.handle;
@@ -34,10 +31,6 @@ void set_xy_event(Model& m, Call& c) {
 }
 
 void set_quick_touch_event(Model& m, Call& c) {
-    if (!c.known) {
-        c.ok = false;
-        return;
-    }
     if (c.valid) m.screens[c.ts].quick_event = c.handle;
 }
 
@@ -68,11 +61,11 @@ void clear_event_refused(Model& m, Call& c) {
 }
 
 void get_touch(Model& m, Call& c) {
-    if (!c.known || m.screens[c.ts].queue.empty()) {
+    Screen& s = m.screens[c.ts];
+    if (s.queue.empty()) {
         c.ok = false;
         return;
     }
-    Screen& s = m.screens[c.ts];
     const Packet p = s.queue.front();
     s.queue.pop_front();
     auto t = c.read<TouchPacket>();
@@ -95,10 +88,6 @@ void get_touch_refused(Model& m, Call& c) {
 }
 
 void set_monitor_rect(Model& m, Call& c) {
-    if (!c.known) {
-        c.ok = false;
-        return;
-    }
     const auto r = c.read<MonitorRectRequest>();
     m.screens[c.ts].rect = MonitorRect{r.iMonitor, r.iTop, r.iLeft, r.iBottom, r.iRight};
 }
@@ -106,10 +95,6 @@ void set_monitor_rect(Model& m, Call& c) {
 void change_bracket(Model&, Call& c) { c.ok = c.valid; }
 
 void get_touchscreen(Model& m, Call& c) {
-    if (!c.known) {  // past the last touchscreen: the end of the enumeration
-        c.ok = false;
-        return;
-    }
     const Screen& s = m.screens[c.ts];
     auto r = c.read<TouchscreenRecord>();
     r.header.wTouchscreen = static_cast<WORD>(c.ts);
@@ -124,10 +109,6 @@ void get_touchscreen(Model& m, Call& c) {
 }
 
 void set_monitor_number(Model& m, Call& c) {
-    if (!c.known) {
-        c.ok = false;
-        return;
-    }
     const auto r = c.read<MonitorNumberRequest>();
     Screen& s = m.screens[c.ts];
     s.monitor_number = r.iMonitor;
@@ -135,10 +116,6 @@ void set_monitor_number(Model& m, Call& c) {
 }
 
 void get_alignment(Model& m, Call& c) {
-    if (!c.known) {
-        c.ok = false;
-        return;
-    }
     const std::optional<Alignment>& a = m.screens[c.ts].config.alignment;
     if (!a) return;  // accepted; the values sent stand
     auto r = c.read<AlignmentRequest>();
@@ -154,10 +131,6 @@ void get_alignment(Model& m, Call& c) {
 }
 
 void get_quick_touch(Model& m, Call& c) {
-    if (!c.known) {
-        c.ok = false;
-        return;
-    }
     const Screen& s = m.screens[c.ts];
     auto r = c.read<QuickTouchRequest>();
     r.dwQuickTouchParam = 0;

@@ -39,6 +39,26 @@ TEST_F(OrvaneTest, EnumerationAnswersEachIndexAndFailsThePastTheEnd) {
     EXPECT_THAT(driver.errors(), IsEmpty()) << ErrorText(driver);
 }
 
+// Every request that names a touchscreen is refused for one the driver does
+// not have (it has 0 to 2), whatever else it carries, and its buffer comes
+// back as it was sent.
+TEST_F(OrvaneTest, RequestsForATouchscreenItLacksAreRefusedUntouched) {
+    const struct {
+        DWORD code;
+        uint32_t arg;
+    } requests[] = {{REQ_SET_XY_EVENT, XyR0(3)}, {REQ_SET_QUICKTOUCH_EVENT, QtR0(3)}, {REQ_GET_TOUCH, 0},
+                    {REQ_SET_MONITOR_RECT, 1},  {REQ_SET_MONITOR_NUMBER, 1},          {REQ_GET_ALIGNMENT, 0},
+                    {REQ_GET_QUICKTOUCH, 0},    {REQ_GET_TOUCHSCREEN, 0}};
+    driver.queue_packet(0, 11, 22, 0);
+    for (const auto& r : requests) {
+        SCOPED_TRACE(RequestName(r.code));
+        std::vector<uint8_t> b = Build(r.code, 3, r.arg);
+        const std::vector<uint8_t> sent = b;
+        EXPECT_FALSE(Send(driver, kMain, r.code, b));
+        EXPECT_EQ(b, sent);
+    }
+}
+
 TEST(OrvaneEnumeration, TextsLongerThanTheirFieldsEndInsideThem) {
     FakeHost host;
     Driver driver(host);
