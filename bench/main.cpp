@@ -1,13 +1,20 @@
 // rykxy-bench: the speed and cost of RykXyLdr on the simulated machine, each
-// figure beside a floor measured in the same run on the same machine.
+// figure beside two floors measured in the same run on the same machine: the
+// bare floor (woken threads that make a mouse call) and the design floor
+// (woken threads that read their packet under one shared lock and make its
+// mouse calls); bench/harness.h.
 //
-//   rykxy-bench [--quick] [--out DIR] [--micro FILE]
+//   rykxy-bench [--quick] [--out DIR] [--micro FILE] [--no-instructions]
+//   rykxy-bench --count-instructions [--quick]
 //
-// Prints one table (figure, program, floor, ratio, goal), writes DIR/bench.json
-// and DIR/bench.svg (default DIR: the current directory). --micro adds the
-// results of rykxy-microbench (Google Benchmark's JSON output) to the table.
-// --quick runs every measurement briefly: it shows that they work, its
-// figures mean little.
+// Prints one table (figure, program, floor, ratio, design floor, ratio, goal),
+// writes DIR/bench.json and DIR/bench.svg (default DIR: the current
+// directory). --micro adds the results of rykxy-microbench (Google
+// Benchmark's JSON output) to the table. Unless --no-instructions, it runs
+// itself once more under valgrind --tool=callgrind with --count-instructions
+// for the instructions per packet (bench/instructions.h; the dumps go to
+// DIR/callgrind). --quick runs every measurement briefly: it shows that they
+// work, its figures mean little.
 #include <sys/utsname.h>
 #include <unistd.h>
 
