@@ -188,7 +188,7 @@ int main(int argc, char** argv) {
     }
     if (count_child) return bench::play_instruction_plan(quick);
     const bench::Durations d = quick ? bench::Durations{0.4, 1, 0.4, 1, 0.5, 20, 3}
-                                     : bench::Durations{2.0, 3, 1.5, 2, 10.0, 1000, 21};
+                                     : bench::Durations{1.0, 6, 1.0, 3, 10.0, 1000, 21};
     json report;
     report["quick"] = quick;
     report["settings"] = "packet runs on machines without the driver's read yield and request records (quiet_machine)";

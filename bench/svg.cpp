@@ -117,7 +117,7 @@ std::vector<Line> lines_of(const std::vector<StreamSides>& runs) {
 std::string picture(const std::vector<StreamSides>& by_screens, const std::vector<StreamSides>& by_rate,
                     const nlohmann::ordered_json& machine, bool quick) {
     std::ostringstream o;
-    const double W = 980, H = 430;
+    const double W = 980, H = 450;
     o << "<svg xmlns='http://www.w3.org/2000/svg' width='" << W << "' height='" << H
       << "' font-family='sans-serif'>\n<rect width='100%' height='100%' fill='white'/>\n";
 
@@ -146,12 +146,15 @@ std::string picture(const std::vector<StreamSides>& by_screens, const std::vecto
         o << "<text x='" << num(lx + 36) << "' y='389' font-size='11'>" << l.label << "</text>\n";
         lx += l.label.size() > 12 ? 150 : 115;
     }
-    o << "<text x='70' y='405' font-size='10' fill='#555'>right panel, under each rate: delivered per s: program / floor / design floor</text>\n";
+    o << "<text x='70' y='407' font-size='10' fill='#555'>Under each rate: packets delivered per second, program / "
+         "floor / design floor.</text>\n";
+    o << "<text x='70' y='422' font-size='10' fill='#555'>Floor: bare threads of the same simulated machine, woken by "
+         "the same driver model, making the same mouse call. Design floor: the same, reading each packet under one "
+         "shared lock.</text>\n";
     std::string who = machine.value("host", "") + ", " + machine.value("cpu", "") + ", " +
                       std::to_string(machine.value("cpus", 0)) + " CPUs, load " + machine.value("load_at_start", "");
-    o << "<text x='70' y='422' font-size='10' fill='#555'>" << escape((quick ? "QUICK RUN. " : "") + who)
-      << ". Floor: bare threads of the same simulated machine, woken by the same driver model, making the same "
-         "mouse call; design floor: the same, reading each packet under one shared lock.</text>\n";
+    o << "<text x='70' y='437' font-size='10' fill='#555'>" << escape((quick ? "QUICK RUN. " : "") + who)
+      << ".</text>\n";
     o << "</svg>\n";
     return o.str();
 }
