@@ -47,11 +47,13 @@ struct FloorShared {
     HANDLE device = nullptr;
     HANDLE stop = nullptr;
     int touchscreens = 0;
+    CRITICAL_SECTION cs;  // the design floor's one lock around its packet reads
 };
 FloorShared g_floor;
+FloorCalls g_floor_calls[kMaxTouchscreens];
 
-DWORD WINAPI FloorThread(LPVOID param) {
-    const int i = static_cast<int>(reinterpret_cast<intptr_t>(param));
+// Thread i's packet event, handed to the driver as touchscreen i's.
+HANDLE FloorEvent(int i) {
     const HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (i < g_floor.touchscreens) {
         tls_stream = i;
@@ -65,12 +67,45 @@ DWORD WINAPI FloorThread(LPVOID param) {
         DWORD returned = 0;
         DeviceIoControl(g_floor.device, REQ_SET_XY_EVENT, &req, sizeof req, &req, sizeof req, &returned, nullptr);
     }
+    return event;
+}
+
+DWORD WINAPI FloorThread(LPVOID param) {
+    const int i = static_cast<int>(reinterpret_cast<intptr_t>(param));
+    const HANDLE event = FloorEvent(i);
     int32_t x = 0, y = 0;
     touch_point(i, &x, &y);
     const HANDLE wait[2] = {g_floor.stop, event};
     while (WaitForMultipleObjects(2, wait, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
         SetCursorPos(x, y);
         mouse_event(MOUSEEVENTF_MOVE, 0, 0, 0, 0);
+    }
+    CloseHandle(event);
+    return 0;
+}
+
+DWORD WINAPI DesignFloorThread(LPVOID param) {
+    const int i = static_cast<int>(reinterpret_cast<intptr_t>(param));
+    const HANDLE event = FloorEvent(i);
+    const FloorCalls& calls = g_floor_calls[i < kMaxTouchscreens ? i : 0];
+    TouchPacket packet;
+    std::memset(&packet, 0, sizeof packet);
+    const HANDLE wait[2] = {g_floor.stop, event};
+    while (WaitForMultipleObjects(2, wait, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        EnterCriticalSection(&g_floor.cs);
+        packet.header.wTag2 = REQ_TAG;
+        packet.header.wTouchscreen = static_cast<WORD>(i);
+        DWORD returned = 0;
+        const BOOL read = DeviceIoControl(g_floor.device, REQ_GET_TOUCH, &packet, sizeof packet, &packet,
+                                          sizeof packet, &returned, nullptr);
+        LeaveCriticalSection(&g_floor.cs);
+        if (!read) continue;
+        for (int c = 0; c < calls.count; ++c) {
+            const FloorCall& call = calls.calls[c];
+            if (call.op == FloorCall::CURSOR) SetCursorPos(packet.iX, packet.iY);
+            else if (call.op == FloorCall::CURSOR_AT) SetCursorPos(call.x, call.y);
+            else mouse_event(call.flags, static_cast<DWORD>(call.x), static_cast<DWORD>(call.y), 0, 0);
+        }
     }
     CloseHandle(event);
     return 0;
@@ -84,11 +119,14 @@ LRESULT CALLBACK FloorWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
-int FloorMain(int threads) {
+// Not inlined: the instruction count (bench/instructions.h) counts the
+// threads that start in a function of this name.
+__attribute__((noinline)) int FloorMain(int threads, FloorKind kind) {
     const HANDLE mutex = CreateMutexA(nullptr, TRUE, "RykBenchFloorMutex");
     g_floor.device = CreateFileA("\\\\.\\Orvane.vxd", 0, 0, nullptr, 0,
                                  FILE_FLAG_DELETE_ON_CLOSE | FILE_ATTRIBUTE_NORMAL, nullptr);
     g_floor.stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    InitializeCriticalSection(&g_floor.cs);
 
     WNDCLASSA wc;
     std::memset(&wc, 0, sizeof wc);
@@ -102,7 +140,8 @@ int FloorMain(int threads) {
     for (int i = 0; i < threads; ++i) {
         DWORD id = 0;
         handles.push_back(
-            CreateThread(nullptr, WORKER_STACK_SIZE, FloorThread, reinterpret_cast<LPVOID>(intptr_t{i}), 0, &id));
+            CreateThread(nullptr, WORKER_STACK_SIZE, kind == FloorKind::DESIGN ? DesignFloorThread : FloorThread,
+                         reinterpret_cast<LPVOID>(intptr_t{i}), 0, &id));
     }
 
     MSG msg;
@@ -113,6 +152,7 @@ int FloorMain(int threads) {
         WaitForSingleObject(h, INFINITE);
         CloseHandle(h);
     }
+    DeleteCriticalSection(&g_floor.cs);
     CloseHandle(g_floor.stop);
     CloseHandle(g_floor.device);
     ReleaseMutex(mutex);
@@ -221,15 +261,30 @@ bool ProgramRun::command(WPARAM wparam, LPARAM lparam) {
 
 // ------------------------------------------------------------ the floor
 
-FloorRun::FloorRun(int touchscreens, int threads, std::function<void(sim::Machine&)> before_start) {
+FloorCalls move_calls() {
+    FloorCalls c;
+    c.count = 2;
+    c.calls[0].op = FloorCall::CURSOR;
+    c.calls[1].op = FloorCall::MOUSE;
+    c.calls[1].flags = MOUSEEVENTF_MOVE;
+    return c;
+}
+
+void set_floor_calls(int touchscreen, const FloorCalls& calls) {
+    if (touchscreen >= 0 && touchscreen < kMaxTouchscreens) g_floor_calls[touchscreen] = calls;
+}
+
+FloorRun::FloorRun(int touchscreens, int threads, FloorKind kind, std::function<void(sim::Machine&)> before_start) {
     m_ = std::make_unique<sim::Machine>(machine_config());
     add_touchscreens(*m_, touchscreens);
     if (before_start) before_start(*m_);
-    g_floor = FloorShared{};
+    g_floor.device = nullptr;
+    g_floor.stop = nullptr;
     g_floor.touchscreens = touchscreens;
-    pid_ = m_->start_process(kFloorProcess, [this, threads] {
+    for (FloorCalls& c : g_floor_calls) c = move_calls();
+    pid_ = m_->start_process(kFloorProcess, [this, threads, kind] {
         main_ns_ = now_ns();
-        return FloorMain(threads);
+        return FloorMain(threads, kind);
     });
     m_->settle();
 }

@@ -23,7 +23,8 @@ inline int64_t now_ns() {
 
 inline constexpr int kMonitors = 8;
 inline constexpr const char* kProgramProcess = "RykXyLdr.exe";
-inline constexpr const char* kFloorProcess = "floor.exe";
+inline constexpr const char* kFloorProcess = "floor.exe";  // both floors
+inline constexpr int kMaxTouchscreens = 33;
 
 // The machine: kMonitors monitors of 1024x768 in a row, Windows 98.
 sim::Config machine_config();
@@ -73,16 +74,44 @@ private:
     int64_t winmain_ns_ = 0;  // when WinMain was entered
 };
 
-// The floor program: a bare Win32 program on a fresh machine with
-// `touchscreens` touchscreens. It opens the device, creates a window and
-// starts `threads` bare threads (stack 512 bytes, like the workers), then
-// waits for messages. Thread i (i < touchscreens) hands an auto-reset event
-// to the driver as touchscreen i's packet event; each thread waits the way a
-// worker waits (on a stop event and on its own event) and, when woken by its
-// event, makes the mouse call of a packet: SetCursorPos and a zero move.
+// The mouse calls a design-floor thread makes for one packet, given by the
+// bench beside the packet: the design floor reads its packets but has no
+// translation of its own. At most kMaxFloorCalls calls.
+struct FloorCall {
+    enum Op { CURSOR, CURSOR_AT, MOUSE };  // SetCursorPos to the packet's point / to (x, y); mouse_event
+    Op op = CURSOR;
+    DWORD flags = 0;  // MOUSE: mouse_event(flags, x, y, 0, 0)
+    LONG x = 0, y = 0;
+};
+inline constexpr int kMaxFloorCalls = 8;
+struct FloorCalls {
+    int count = 0;
+    FloorCall calls[kMaxFloorCalls];
+};
+// The calls of a move: SetCursorPos to the packet's point and a zero move.
+FloorCalls move_calls();
+// The calls the design floor makes for touchscreen i's next packets; until
+// set, those of a move. Set before the packet is queued.
+void set_floor_calls(int touchscreen, const FloorCalls& calls);
+
+// The two floor programs, bare Win32 programs on a fresh machine with
+// `touchscreens` touchscreens. Each opens the device, creates a window and
+// starts `threads` threads (stack 512 bytes, like the workers), then waits
+// for messages. Thread i (i < touchscreens) hands an auto-reset event to the
+// driver as touchscreen i's packet event and waits the way a worker waits
+// (on a stop event and on its own event). When woken by its event:
+//   BARE    makes the mouse call of a packet, SetCursorPos and a zero move,
+//           without reading the packet;
+//   DESIGN  reads the packet with REQ_GET_TOUCH under one critical section
+//           shared by all its threads, as a worker does under gcsDriver, and
+//           makes the packet's mouse calls (set_floor_calls) at its point:
+//           no translation, no press-and-hold, no trace.
+enum class FloorKind { BARE, DESIGN };
+
 class FloorRun {
 public:
-    FloorRun(int touchscreens, int threads, std::function<void(sim::Machine&)> before_start = {});
+    FloorRun(int touchscreens, int threads, FloorKind kind = FloorKind::BARE,
+             std::function<void(sim::Machine&)> before_start = {});
     ~FloorRun();
     sim::Machine& machine() { return *m_; }
     int64_t main_ns() const { return main_ns_; }

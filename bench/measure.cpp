@@ -177,14 +177,14 @@ void finish(StreamResult& r, std::vector<int64_t>& samples) {
     }
 }
 
-void one_turn(bool program, int screens, double rate_hz, double seconds, std::vector<int64_t>& samples,
+void one_turn(Side side, int screens, double rate_hz, double seconds, std::vector<int64_t>& samples,
               StreamResult& r) {
-    if (program) {
+    if (side == Side::PROGRAM) {
         ProgramRun run(screens);
         register_program_workers(run.machine());
         feed(run.machine(), kProgramProcess, screens, rate_hz, seconds, samples, r);
     } else {
-        FloorRun run(screens, screens);
+        FloorRun run(screens, screens, side == Side::DESIGN_FLOOR ? FloorKind::DESIGN : FloorKind::BARE);
         feed(run.machine(), kFloorProcess, screens, rate_hz, seconds, samples, r);
     }
 }
@@ -232,31 +232,32 @@ nlohmann::ordered_json to_json(const StreamResult& r) {
     return j;
 }
 
-StreamResult measure_streams(bool program, int screens, double rate_hz, double seconds, int turns) {
+StreamResult measure_streams(Side side, int screens, double rate_hz, double seconds, int turns) {
     StreamResult r;
     r.screens = screens;
     r.rate_hz = rate_hz;
     std::vector<int64_t> samples;
-    for (int t = 0; t < turns; ++t) one_turn(program, screens, rate_hz, seconds, samples, r);
+    for (int t = 0; t < turns; ++t) one_turn(side, screens, rate_hz, seconds, samples, r);
     finish(r, samples);
     return r;
 }
 
-std::pair<StreamResult, StreamResult> measure_streams_both(int screens, double rate_hz, double seconds, int turns) {
-    StreamResult p, f;
-    p.screens = f.screens = screens;
-    p.rate_hz = f.rate_hz = rate_hz;
-    std::vector<int64_t> ps, fs;
-    for (int t = 0; t < turns; ++t) {
-        // Who goes first alternates, so that neither always meets the same
-        // moment of the machine's other load.
-        const bool program_first = t % 2 == 0;
-        one_turn(program_first, screens, rate_hz, seconds, program_first ? ps : fs, program_first ? p : f);
-        one_turn(!program_first, screens, rate_hz, seconds, program_first ? fs : ps, program_first ? f : p);
+StreamSides measure_streams_all(int screens, double rate_hz, double seconds, int turns) {
+    StreamSides all;
+    StreamResult* results[3] = {&all.program, &all.floor, &all.design};
+    const Side sides[3] = {Side::PROGRAM, Side::FLOOR, Side::DESIGN_FLOOR};
+    std::vector<int64_t> samples[3];
+    for (StreamResult* r : results) {
+        r->screens = screens;
+        r->rate_hz = rate_hz;
     }
-    finish(p, ps);
-    finish(f, fs);
-    return {p, f};
+    for (int t = 0; t < turns; ++t)
+        for (int k = 0; k < 3; ++k) {
+            const int s = (t + k) % 3;
+            one_turn(sides[s], screens, rate_hz, seconds, samples[s], *results[s]);
+        }
+    for (int s = 0; s < 3; ++s) finish(*results[s], samples[s]);
+    return all;
 }
 
 IdleResult measure_idle(bool program, double wall_s) {
@@ -431,7 +432,7 @@ StartupResult measure_startup(bool program, int screens, int floor_threads, int 
             ProgramRun run(screens, hook);
             start = run.winmain_ns();
         } else {
-            FloorRun run(screens, floor_threads, hook);
+            FloorRun run(screens, floor_threads, FloorKind::BARE, hook);
             start = run.main_ns();
         }
         r.ms.push_back(static_cast<double>(first_wait.load() - start) / 1e6);

@@ -44,12 +44,20 @@ struct StreamResult {
 
 nlohmann::ordered_json to_json(const StreamResult& r);
 
-// Streams at `rate_hz` per touchscreen (0: closed loop) into RykXyLdr
-// (program = true) or the floor program, with `screens` touchscreens.
-// Samples of several turns are pooled.
-StreamResult measure_streams(bool program, int screens, double rate_hz, double seconds, int turns);
-// The same, with program and floor taking turns; returns {program, floor}.
-std::pair<StreamResult, StreamResult> measure_streams_both(int screens, double rate_hz, double seconds, int turns);
+// Who takes the packets: RykXyLdr or one of the two floor programs
+// (bench/harness.h).
+enum class Side { PROGRAM, FLOOR, DESIGN_FLOOR };
+
+// Streams at `rate_hz` per touchscreen (0: closed loop) into one side, with
+// `screens` touchscreens. Samples of several turns are pooled.
+StreamResult measure_streams(Side side, int screens, double rate_hz, double seconds, int turns);
+
+// The same for all three sides, taking turns; the order rotates from turn to
+// turn so that no side always meets the same moment of the machine's load.
+struct StreamSides {
+    StreamResult program, floor, design;
+};
+StreamSides measure_streams_all(int screens, double rate_hz, double seconds, int turns);
 
 struct IdleResult {
     double simulated_s = 0;

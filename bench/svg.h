@@ -1,10 +1,9 @@
 // The picture of a bench run: latency percentiles against the number of
-// touchscreens, and at 33 touchscreens against the offered rate, program and
-// floor side by side.
+// touchscreens, and at 33 touchscreens against the offered rate, program,
+// floor and design floor side by side.
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -13,9 +12,7 @@
 
 namespace bench {
 
-using ProgramAndFloor = std::pair<StreamResult, StreamResult>;
-
-std::string picture(const std::vector<ProgramAndFloor>& by_screens, const std::vector<ProgramAndFloor>& by_rate,
+std::string picture(const std::vector<StreamSides>& by_screens, const std::vector<StreamSides>& by_rate,
                     const nlohmann::ordered_json& machine, bool quick);
 
 }  // namespace bench
