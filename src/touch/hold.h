@@ -73,8 +73,10 @@ struct HoldState {
     uint32_t dwLast = 0;
 };
 
-// The hold's settings are taken from the caller when a press begins to wait,
-// so that a change while a touch is down does not apply to that touch.
+// The hold's time and radius are taken from the caller when a press begins
+// to wait, so that a change to other values while a touch is down does not
+// apply to that touch; only the hold switched off or right-button mode
+// switched on (report.bCanHold false) reaches a press that waits.
 HoldAction HoldOnReport(HoldState* pState, const HoldReport& report, uint32_t dwNow, uint32_t dwTimeMs,
                         uint32_t dwRadius);
 
