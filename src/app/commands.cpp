@@ -34,23 +34,26 @@ void BroadcastUpdated(LPARAM lParam) {
     PostMessageA(HWND_BROADCAST, gmsgQuavelNotify, NOTIFY_UPDATED, lParam);
 }
 
-// The sender may be any program: a monitor the table does not hold must not
-// reach the driver or the workers. The touchscreen identifier is not held to
-// the list: the driver may have touchscreens that a rebuilt list lost, whose
-// workers on other monitors the reassignment stops; the worker start itself
-// refuses an identifier outside the list (reply 1).
-bool IsAssignable(LONG iMonitor) {
-    return iMonitor >= 0 && iMonitor < giNumberOfMonitors && gpMonitors != nullptr;
+// The sender may be any program: a monitor the table does not hold, or a
+// touchscreen the list does not hold, must not reach the driver or the
+// workers. The list holds what the driver reported at its last build; a
+// touchscreen it lacks may be one the driver does not have at all, and a
+// request naming it is a protocol error. One the driver still has but a
+// refused rebuild lost is refused all the same: its workers stay as they are
+// until a rebuild finds it again.
+bool IsAssignable(LONG iMonitor, LONG iTouchscreen) {
+    return iMonitor >= 0 && iMonitor < giNumberOfMonitors && gpMonitors != nullptr && gpTouchscreens != nullptr &&
+           gpTouchscreens->Contains(iTouchscreen);
 }
 
 void AssignMonitorCommand(LPARAM lParam) {
     // 16-bit values, widened without sign.
     const LONG iMonitor = static_cast<LONG>(LOWORD(lParam));
     const LONG iTouchscreen = static_cast<LONG>(HIWORD(lParam));
-    // A monitor outside the table is refused as a failed worker start is:
-    // reply 1, nothing sent, nothing stopped.
+    // A pair that cannot be assigned is refused as a failed worker start
+    // is: reply 1, nothing sent, nothing stopped.
     LONG iResult = 1;
-    if (IsAssignable(iMonitor)) {
+    if (IsAssignable(iMonitor, iTouchscreen)) {
         SendMonitorRect(iMonitor, iTouchscreen);
         iResult = ReassignTouchscreen(iMonitor, iTouchscreen);
     }

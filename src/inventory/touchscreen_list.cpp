@@ -89,6 +89,12 @@ LONG TouchscreenList::GetCount() const { return nCount; }
 
 LONG TouchscreenList::GetUnassignedCount() const { return nUnassigned; }
 
+bool TouchscreenList::Contains(LONG iTouchscreen) const {
+    for (const TouchscreenNode* pNode = pFirst; pNode != nullptr; pNode = pNode->pNext)
+        if (static_cast<LONG>(pNode->record.header.wTouchscreen) == iTouchscreen) return true;
+    return false;
+}
+
 LONG TouchscreenList::GetId() const {
     if (pCurrent == nullptr) return 0;
     return static_cast<LONG>(pCurrent->record.header.wTouchscreen);

@@ -40,6 +40,9 @@ public:
 
     LONG GetCount() const;
     LONG GetUnassignedCount() const;
+    // True when a record carries this identifier: the driver reported the
+    // touchscreen when the list was built. The cursor stays where it is.
+    bool Contains(LONG iTouchscreen) const;
     // True when the cursor stands on a record.
     bool HasCurrent() const { return pCurrent != nullptr; }
 

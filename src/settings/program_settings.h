@@ -15,7 +15,9 @@
 //
 // Read by the main thread at start-up and again at every CMD_REFRESH_LIST,
 // so that a change applies without a restart. Packet workers read the values
-// at each press.
+// at each press, and a waiting press looks again at "HoldTimeMs" at each
+// report and when its time runs out: switched off, it goes down as the left
+// button instead of becoming a right click (touch/hold.h).
 #pragma once
 
 #include <atomic>

@@ -32,9 +32,13 @@ void RightClickAtStart(const HoldState& hold) {
     MouseClick(true);
 }
 
+// A waiting press may still become a right click: the hold is on and the
+// mode is left-button. (The worker's button is up while a press waits.)
+bool HoldStillOn() { return gdwHoldTimeMs.load() != 0 && gbRightButton.load() == 0; }
+
 }  // namespace
 
-bool WaitForPacketOrHold(HANDLE hStopEvent, HANDLE hXyEvent, HoldState* pHold) {
+bool WaitForPacketOrHold(HANDLE hStopEvent, HANDLE hXyEvent, DWORD* pdwButtonState, HoldState* pHold) {
     const HANDLE ahWait[2] = {hStopEvent, hXyEvent};
     for (;;) {
         // INFINITE unless a press waits: an idle worker never wakes.
@@ -47,11 +51,20 @@ bool WaitForPacketOrHold(HANDLE hStopEvent, HANDLE hXyEvent, HoldState* pHold) {
                           static_cast<long>(pHold->iStartY));
             return false;
         }
-        if (HoldOnTimeout(pHold, GetTickCount()) == HOLD_RIGHT_CLICK) {
+        switch (HoldOnTimeout(pHold, GetTickCount(), HoldStillOn())) {
+        case HOLD_RIGHT_CLICK:
             if (TraceOn())
                 TraceLine("hold", "action=right-click x=%ld y=%ld time_ms=%lu", static_cast<long>(pHold->iStartX),
                           static_cast<long>(pHold->iStartY), static_cast<unsigned long>(pHold->dwTimeMs));
             RightClickAtStart(*pHold);
+            break;
+        case HOLD_PRESS_THEN_PASS:
+            if (TraceOn())
+                TraceLine("hold", "action=press start_x=%ld start_y=%ld: switched off or right-button mode",
+                          static_cast<long>(pHold->iStartX), static_cast<long>(pHold->iStartY));
+            PressAtStart(*pHold, pdwButtonState);
+            break;
+        default: break;
         }
     }
 }
@@ -71,19 +84,26 @@ void TranslateHeldPacket(const TouchPacket* pPacket, DWORD* pdwButtonState, Hold
     report.bCanHold = dwTimeMs != 0 && gbRightButton.load() == 0 && *pdwButtonState == BUTTON_LEFT_UP;
     report.iX = pPacket->iX;
     report.iY = pPacket->iY;
-    const bool bWasIdle = pHold->phase == HOLD_IDLE;
+    const HoldPhase before = pHold->phase;
     const HoldAction action = HoldOnReport(pHold, report, GetTickCount(), dwTimeMs, gdwHoldRadius.load());
-    if (action != HOLD_PASS && TraceOn())
-        TraceLine("hold", "action=%s x=%ld y=%ld start_x=%ld start_y=%ld", ActionName(action),
-                  static_cast<long>(pPacket->iX), static_cast<long>(pPacket->iY), static_cast<long>(pHold->iStartX),
-                  static_cast<long>(pHold->iStartY));
+    if (TraceOn()) {
+        // A right-clicked touch whose release was lost: this report is not
+        // part of it, and the dropping ends.
+        if (before == HOLD_DROPPING && action != HOLD_DROP && report.bPressKind)
+            TraceLine("hold", "action=drop-ended x=%ld y=%ld: not part of the right-clicked touch",
+                      static_cast<long>(pPacket->iX), static_cast<long>(pPacket->iY));
+        if (action != HOLD_PASS)
+            TraceLine("hold", "action=%s x=%ld y=%ld start_x=%ld start_y=%ld", ActionName(action),
+                      static_cast<long>(pPacket->iX), static_cast<long>(pPacket->iY),
+                      static_cast<long>(pHold->iStartX), static_cast<long>(pHold->iStartY));
+    }
 
     switch (action) {
     case HOLD_PASS: TranslatePacket(pPacket, pdwButtonState); break;
     case HOLD_DEFER:
         // The cursor follows the finger to where the touch began; the
         // reports inside the radius after it make no input.
-        if (bWasIdle) MoveCursor(pPacket->iX, pPacket->iY);
+        if (before != HOLD_PENDING) MoveCursor(pPacket->iX, pPacket->iY);
         break;
     case HOLD_PRESS_THEN_PASS:
         PressAtStart(*pHold, pdwButtonState);

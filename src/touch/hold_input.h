@@ -12,10 +12,13 @@
 
 // Waits for the packet event or the stop event, the stop event first. While
 // a press waits for its time the wait has a time-out; when it runs out the
-// right click is sent here and the wait goes on. True for a packet signal;
-// false when the worker is to end (its stop event is set or the wait
-// failed). A press still waiting then is dropped: nothing was sent for it.
-bool WaitForPacketOrHold(HANDLE hStopEvent, HANDLE hXyEvent, HoldState* pHold);
+// press is settled here and the wait goes on: a right click, or, when the
+// hold was switched off or right-button mode switched on meanwhile, the left
+// button down at the starting point (*pdwButtonState is then down). True for
+// a packet signal; false when the worker is to end (its stop event is set or
+// the wait failed). A press still waiting then is dropped: nothing was sent
+// for it.
+bool WaitForPacketOrHold(HANDLE hStopEvent, HANDLE hXyEvent, DWORD* pdwButtonState, HoldState* pHold);
 
 // An ordinary (not quick-touch) report: TranslatePacket, unless the hold
 // makes the press wait, drops the report of a right-clicked touch, or sends

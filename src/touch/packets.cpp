@@ -30,7 +30,7 @@ DWORD WINAPI TouchPacketThread(LPVOID pParam) {
     std::memset(&packet, 0, sizeof packet);
 
     HoldState hold;  // press-and-hold of this worker's touch (touch/hold_input.h)
-    while (WaitForPacketOrHold(hStopEvent, hXyEvent, &hold)) {
+    while (WaitForPacketOrHold(hStopEvent, hXyEvent, &dwButtonState, &hold)) {
         // One packet per wake-up; the driver signals again while more wait.
         EnterCriticalSection(&gcsDriver);
         packet.header.wTag2 = REQ_TAG;

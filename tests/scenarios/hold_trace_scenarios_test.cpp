@@ -78,6 +78,23 @@ const InputCase kInputCases[] = {
      {"0 cursor 200,300", "0 mouse 2 0,0", "2000 cursor 201,300", "2000 mouse 1 0,0", "2000 cursor 201,300",
       "2000 mouse 4 0,0", "2000 mouse 1 1,1"}},
     {"hold_worker_stopped.toml", {"0 cursor 200,300"}},
+    // Switched off, then right-button mode: each waiting press goes down as
+    // the left button at its start when its time runs out, never a right
+    // click.
+    {"hold_off_or_right_mode_while_waiting.toml",
+     {"0 cursor 200,300", "500 cursor 200,300", "500 mouse 2 0,0", "500 cursor 200,300", "500 mouse 4 0,0",
+      "500 mouse 1 1,1",  //
+      "500 cursor 400,100", "1000 cursor 400,100", "1000 mouse 2 0,0", "1000 cursor 400,100", "1000 mouse 4 0,0",
+      "1000 mouse 1 1,1"}},
+    // The held touch's release is lost twice: a far tap at once, and a near
+    // tap after the hold time, are each a left click.
+    {"hold_release_lost.toml",
+     {"0 cursor 200,300", "500 cursor 200,300", "500 mouse 9 0,0", "500 mouse 17 0,0", "500 mouse 1 1,1",
+      "500 cursor 400,100", "500 cursor 400,100", "500 mouse 2 0,0", "500 cursor 400,100", "500 mouse 4 0,0",
+      "500 mouse 1 1,1",  //
+      "500 cursor 600,400", "1000 cursor 600,400", "1000 mouse 9 0,0", "1000 mouse 17 0,0", "1000 mouse 1 1,1",
+      "1600 cursor 601,400", "1600 cursor 601,400", "1600 mouse 2 0,0", "1600 cursor 601,400", "1600 mouse 4 0,0",
+      "1600 mouse 1 1,1"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, HoldScenario, ::testing::ValuesIn(kInputCases),

@@ -160,9 +160,6 @@ private:
     // of its button, or let a worker read a packet that waited: what it
     // holds is then not known for sure until its next press or release.
     std::map<int, Held> held_;
-    // The driver's refusals of a touchscreen it does not have, which a
-    // command of the storm's named ("names touchscreen 9; the driver has ").
-    std::set<std::string> unknown_named_;
     void forget_held() {
         for (int ts = 0; ts < m_->driver().touchscreen_count(); ++ts) held_[ts] = Held::unknown;
     }
@@ -220,11 +217,7 @@ bool Storm::check_new_events() {
     const auto errors = m_->protocol_errors();
     bool ok = true;
     for (size_t i = seen_misuse_; i < misuse.size(); ++i) ok = fault("misuse: " + misuse[i]);
-    for (size_t i = seen_errors_; i < errors.size(); ++i) {
-        bool excused = false;
-        for (const auto& named : unknown_named_) excused = excused || errors[i].find(named) != std::string::npos;
-        if (!excused) ok = fault("protocol error: " + errors[i]);
-    }
+    for (size_t i = seen_errors_; i < errors.size(); ++i) ok = fault("protocol error: " + errors[i]);
     seen_misuse_ = misuse.size();
     seen_errors_ = errors.size();
     return ok;
@@ -329,10 +322,6 @@ void Storm::other_event() {
         case 2: lp = static_cast<LPARAM>(REFRESH_KEEP_LIST); break;
         default: lp = static_cast<LPARAM>(pick(0, 1) << 16); break;
         }
-        // An assignment passes its touchscreen on to the driver as it comes:
-        // one the driver does not have is the driver's to refuse.
-        if (wp == CMD_ASSIGN_MONITOR && HIWORD(lp) >= d.touchscreen_count())
-            unknown_named_.insert("names touchscreen " + std::to_string(HIWORD(lp)) + "; the driver has ");
         m_->post_from_outside(w, cmd, wp, lp);
         break;
     }

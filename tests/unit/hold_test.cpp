@@ -12,7 +12,8 @@ namespace unit {
 namespace {
 
 // One input to the machine: a report (press kind, release, may hold, x, y),
-// the end of the worker's wait, or a quick-touch report.
+// the end of the worker's wait (may hold: the hold still on in left-button
+// mode), or a quick-touch report.
 struct Input {
     enum Kind { Report, Timeout, Other } kind;
     uint32_t t;  // ms
@@ -29,7 +30,13 @@ Input Tap(uint32_t t, int32_t x, int32_t y) { return {Input::Report, t, false, f
 // A press-kind report that would not press: right-button mode, the button
 // already down, or the feature switched off.
 Input CannotHold(uint32_t t, int32_t x, int32_t y) { return {Input::Report, t, true, false, false, x, y}; }
+// A release read after the feature was switched off or right-button mode
+// switched on.
+Input ReleaseCannotHold(uint32_t t, int32_t x, int32_t y) { return {Input::Report, t, true, true, false, x, y}; }
 Input Timeout(uint32_t t) { return {Input::Timeout, t}; }
+// The wait runs out after the feature was switched off or right-button mode
+// switched on.
+Input TimeoutCannotHold(uint32_t t) { return {Input::Timeout, t, true, false, false}; }
 Input Quick(uint32_t t) { return {Input::Other, t}; }
 
 struct Step {
@@ -66,7 +73,7 @@ TEST_P(HoldTable, ActionsAndWaits) {
             a = HoldOnReport(&state, HoldReport{s.in.bPressKind, s.in.bRelease, s.in.bCanHold, s.in.x, s.in.y}, now,
                              c.dwTimeMs, c.dwRadius);
             break;
-        case Input::Timeout: a = HoldOnTimeout(&state, now); break;
+        case Input::Timeout: a = HoldOnTimeout(&state, now, s.in.bCanHold); break;
         case Input::Other: a = HoldOnOtherReport(&state); break;
         }
         EXPECT_EQ(a, s.action) << "step " << n;
@@ -81,9 +88,9 @@ const std::vector<Case> kCases = {
      {{Press(0, 100, 100), HOLD_DEFER, 500},
       {Press(200, 105, 103), HOLD_DEFER, 300},  // inside the radius
       {Timeout(500), HOLD_RIGHT_CLICK, kForever},
-      {Press(600, 300, 300), HOLD_DROP, kForever},  // even far away
+      {Press(600, 104, 104), HOLD_DROP, kForever},  // the finger still down
       {Tap(650, 10, 10), HOLD_PASS, kForever},      // other kinds are not part of the touch
-      {Release(700, 300, 300), HOLD_DROP, kForever},
+      {Release(700, 104, 104), HOLD_DROP, kForever},
       {Press(800, 50, 50), HOLD_DEFER, 500}}},  // the next touch waits anew
     {"ReleasedJustBeforeTheTimeIsALeftClick", 500, 8, 0,
      {{Press(0, 100, 100), HOLD_DEFER, 500},
@@ -105,6 +112,52 @@ const std::vector<Case> kCases = {
      {{Press(0, 100, 100), HOLD_DEFER, 500}, {Tap(100, 100, 100), HOLD_PRESS_THEN_PASS, kForever}}},
     {"ModeSwitchWhilePendingPressesFirst", 500, 8, 0,
      {{Press(0, 100, 100), HOLD_DEFER, 500}, {CannotHold(100, 100, 100), HOLD_PRESS_THEN_PASS, kForever}}},
+    // Switched off or right-button mode while the press waits: never a
+    // right click, neither when the wait runs out nor when a report is read
+    // after the time.
+    {"SwitchedOffWhileWaitingPressesWhenTheTimeRunsOut", 500, 8, 0,
+     {{Press(0, 100, 100), HOLD_DEFER, 500},
+      {TimeoutCannotHold(500), HOLD_PRESS_THEN_PASS, kForever},
+      {CannotHold(600, 100, 100), HOLD_PASS, kForever}}},
+    {"SwitchedOffWhileWaitingPressesAtAnEarlyWake", 500, 8, 0,
+     {{Press(0, 100, 100), HOLD_DEFER, 500}, {TimeoutCannotHold(200), HOLD_PRESS_THEN_PASS, kForever}}},
+    {"SwitchedOffReleaseReadAfterTheTimeIsALeftClick", 500, 8, 0,
+     {{Press(0, 100, 100), HOLD_DEFER, 500}, {ReleaseCannotHold(700, 100, 100), HOLD_PRESS_THEN_PASS, kForever}}},
+    {"SwitchedOffPressReadAfterTheTimeGoesDown", 500, 8, 0,
+     {{Press(0, 100, 100), HOLD_DEFER, 500}, {CannotHold(700, 100, 100), HOLD_PRESS_THEN_PASS, kForever}}},
+    // The right-clicked touch's release was lost (a refused read): a report
+    // that cannot be part of that touch ends the dropping and begins a new
+    // touch; the touch's own reports, still or sliding on, stay dropped.
+    {"LostReleaseThenAPressAfterTheHoldTimeIsANewTouch", 500, 8, 0,
+     {{Press(0, 100, 100), HOLD_DEFER, 500},
+      {Timeout(500), HOLD_RIGHT_CLICK, kForever},
+      {Press(900, 101, 100), HOLD_DROP, kForever},   // 400 ms after the right click
+      {Press(1399, 100, 100), HOLD_DROP, kForever},  // 499 ms after the last report
+      {Press(1899, 100, 100), HOLD_DEFER, 500}}},    // 500 ms of silence: a new touch
+    {"LostReleaseThenAFarPressIsANewTouch", 500, 8, 0,
+     {{Press(0, 100, 100), HOLD_DEFER, 500},
+      {Timeout(500), HOLD_RIGHT_CLICK, kForever},
+      {Press(510, 300, 300), HOLD_DEFER, 500},
+      {Release(520, 300, 300), HOLD_PRESS_THEN_PASS, kForever}}},  // its left click
+    {"LostReleaseThenAFarReleaseIsHandledAsAlways", 500, 8, 0,
+     {{Press(0, 100, 100), HOLD_DEFER, 500},
+      {Timeout(500), HOLD_RIGHT_CLICK, kForever},
+      {Release(510, 300, 300), HOLD_PASS, kForever},  // a release alone: handled as always
+      {Press(520, 300, 300), HOLD_DEFER, 500}}},
+    {"TouchSlidingOnAfterItsRightClickStaysDropped", 500, 8, 0,
+     {{Press(0, 100, 100), HOLD_DEFER, 500},
+      {Timeout(500), HOLD_RIGHT_CLICK, kForever},
+      {Press(510, 106, 100), HOLD_DROP, kForever},  // inside the circle
+      {Press(520, 113, 100), HOLD_DROP, kForever},  // beyond it, 7 from the last report
+      {Press(530, 120, 100), HOLD_DROP, kForever},
+      {Release(540, 120, 100), HOLD_DROP, kForever},
+      {Press(550, 120, 100), HOLD_DEFER, 500}}},
+    {"StillTouchJitteringAcrossItsCircleStaysDropped", 500, 8, 0,
+     {{Press(0, 100, 100), HOLD_DEFER, 500},
+      {Timeout(500), HOLD_RIGHT_CLICK, kForever},
+      {Press(510, 107, 100), HOLD_DROP, kForever},
+      {Press(520, 93, 100), HOLD_DROP, kForever},  // 14 from the last report, inside the circle
+      {Release(530, 93, 100), HOLD_DROP, kForever}}},
     {"RightModeOrButtonDownDoesNotHold", 500, 8, 0, {{CannotHold(0, 100, 100), HOLD_PASS, kForever}}},
     {"TapsAndReleasesAloneDoNotHold", 500, 8, 0,
      {{Tap(0, 1, 1), HOLD_PASS, kForever}, {Release(10, 1, 1), HOLD_PASS, kForever}}},
