@@ -173,6 +173,9 @@ LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM, LPARAM) {
     switch (Msg) {
     case WM_NCCREATE:
         return TRUE;
+    case WM_QUERYENDSESSION:
+        // A window that does not handle it agrees to the end of the session.
+        return TRUE;
     case WM_CLOSE:
         DestroyWindow(hWnd);
         return 0;
@@ -370,8 +373,11 @@ BOOL WINAPI EndPaint(HWND, const PAINTSTRUCT*) { return TRUE; }
 // thread itself (no window) is taken and lost. A WM_QUIT that the loop
 // meets (posted before or while the box is open) closes the box and is
 // posted again, so that the caller's own loop ends as well; MessageBoxA then
-// returns IDOK. Unless the machine holds message boxes, a box is answered
-// with IDOK at once, before its loop has met any message.
+// returns IDOK. While it is open the box is a top-level window of the
+// thread (class "#32770", the caption as its title) that answers the session
+// end as DefWindowProcA does and closes with IDOK on WM_CLOSE or its OK
+// button. Unless the machine holds message boxes, a box is answered with
+// IDOK at once, before its loop has met any message.
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
     Machine& m = Machine::current();
     sim::Fields f = sim::Fields::object();

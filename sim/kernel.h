@@ -192,6 +192,9 @@ public:
         UINT style = 0;
         ThreadCtx* thread = nullptr;  // the thread whose modal loop runs the box
         ObjRef release;  // set when a held box is released
+        // The box's own top-level window (class "#32770", the caption as its
+        // title), on the box's thread, while the box is open.
+        HWND window = nullptr;
     };
 
     explicit Kernel(Machine& machine);
@@ -264,6 +267,10 @@ public:
     std::shared_ptr<MessageBoxRecord> hold_message_box_locked(ThreadCtx* t, const std::string& text,
                                                               const std::string& caption, UINT style);
     void close_message_box_locked(const std::shared_ptr<MessageBoxRecord>& box);
+    // The box's window goes away with the box; what was posted to it is
+    // dropped.
+    void retire_box_window_locked(MessageBoxRecord& box);
+    void release_box_locked(std::deque<std::shared_ptr<MessageBoxRecord>>::iterator it);
 
     // Counts a call of `api` by `t` when `t` is one of the threads whose
     // calls are counted, and says whether this call is to fail
@@ -311,6 +318,9 @@ public:
     HWND find_window(const std::string& class_name);
     UINT registered_message(const std::string& name);
     void hold_message_boxes(bool hold);
+    // The box whose window is `h` is answered with OK, as its OK button or
+    // WM_CLOSE answers it; false when no open box has that window.
+    bool release_message_box_window(HWND h);
     // Dismisses the oldest open box (with this caption, when one is given).
     bool release_message_box(const std::string* caption = nullptr);
     size_t open_message_boxes();

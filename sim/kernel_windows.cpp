@@ -224,6 +224,22 @@ UINT Kernel::registered_message(const std::string& name) {
 
 // ------------------------------------------------------------------ message boxes
 
+namespace {
+
+// The window procedure of a message box's dialog. Its dialog procedure
+// answers only its buttons and WM_CLOSE (an MB_OK box closes with IDOK);
+// everything else goes to the default handling, so that the box answers
+// WM_QUERYENDSESSION with TRUE and WM_ENDSESSION with 0 and stays open.
+LRESULT CALLBACK message_box_window_proc(HWND h, UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (msg == WM_CLOSE || (msg == WM_COMMAND && LOWORD(wparam) == IDOK)) {
+        Machine::current().kernel().release_message_box_window(h);
+        return 0;
+    }
+    return DefWindowProcA(h, msg, wparam, lparam);
+}
+
+}  // namespace
+
 std::shared_ptr<Kernel::MessageBoxRecord> Kernel::hold_message_box_locked(ThreadCtx* t, const std::string& text,
                                                                           const std::string& caption, UINT style) {
     if (!hold_boxes_) return nullptr;
@@ -235,12 +251,33 @@ std::shared_ptr<Kernel::MessageBoxRecord> Kernel::hold_message_box_locked(Thread
     box->release = std::make_shared<Object>();
     box->release->kind = Kind::Event;
     box->release->manual = true;
+    // As on Windows, the box is a top-level window of its thread (and so of
+    // its process) while it is open: the session end and broadcasts reach
+    // it, and its modal loop handles what they send.
+    Window w;
+    w.cls = "#32770";
+    w.title = caption;
+    w.proc = message_box_window_proc;
+    w.t = t;
+    w.p = t->proc;
+    box->window = new_window_locked(std::move(w));
     held_boxes_.push_back(box);
     return box;
 }
 
+void Kernel::retire_box_window_locked(MessageBoxRecord& box) {
+    Window* w = window_locked(box.window);
+    box.window = nullptr;
+    if (!w) return;
+    w->alive = false;
+    auto& q = w->t->queue;
+    for (auto it = q.begin(); it != q.end();)
+        it = it->hwnd == w->h ? q.erase(it) : it + 1;
+}
+
 void Kernel::close_message_box_locked(const std::shared_ptr<MessageBoxRecord>& box) {
     held_boxes_.erase(std::remove(held_boxes_.begin(), held_boxes_.end(), box), held_boxes_.end());
+    retire_box_window_locked(*box);
 }
 
 void Kernel::hold_message_boxes(bool hold) {
@@ -248,15 +285,29 @@ void Kernel::hold_message_boxes(bool hold) {
     hold_boxes_ = hold;
 }
 
+void Kernel::release_box_locked(std::deque<std::shared_ptr<MessageBoxRecord>>::iterator it) {
+    auto box = *it;
+    held_boxes_.erase(it);
+    retire_box_window_locked(*box);
+    box->release->signalled = true;
+    signal_locked(*box->release);
+}
+
 bool Kernel::release_message_box(const std::string* caption) {
     std::lock_guard<std::mutex> lk(mu_);
     auto it = held_boxes_.begin();
     while (it != held_boxes_.end() && caption != nullptr && (*it)->caption != *caption) ++it;
     if (it == held_boxes_.end()) return false;
-    auto box = *it;
-    held_boxes_.erase(it);
-    box->release->signalled = true;
-    signal_locked(*box->release);
+    release_box_locked(it);
+    return true;
+}
+
+bool Kernel::release_message_box_window(HWND h) {
+    std::lock_guard<std::mutex> lk(mu_);
+    auto it = held_boxes_.begin();
+    while (it != held_boxes_.end() && (*it)->window != h) ++it;
+    if (it == held_boxes_.end()) return false;
+    release_box_locked(it);
     return true;
 }
 

@@ -87,6 +87,7 @@ Machine::Machine(Config config) : config_(std::move(config)) {
             trace_.add("protocol_error", f);
         });
     for (const auto& name : config_.existing_objects) kernel_->create_existing_object(name);
+    kernel_->hold_message_boxes(config_.hold_boxes);
 }
 
 Machine::~Machine() {

@@ -61,6 +61,9 @@ struct Config {
     // CreateWindowExA refuses every window (ERROR_NOT_ENOUGH_MEMORY), before
     // any message reaches the window procedure.
     bool refuse_create_window = false;
+    // Message boxes stay open from the machine's start, those of a program's
+    // start-up included (Machine::hold_message_boxes).
+    bool hold_boxes = false;
 };
 
 // What the machine tells of its threads, handles and windows: copies taken

@@ -376,6 +376,7 @@ void read_machine(TableReader& r, sim::Config& c) {
     }
     if (auto d = r.boolean("debugger_attached")) c.debugger_attached = *d;
     if (auto d = r.boolean("refuse_create_window")) c.refuse_create_window = *d;
+    if (auto d = r.boolean("hold_boxes")) c.hold_boxes = *d;
     r.finish();
 }
 

@@ -35,10 +35,18 @@ inline constexpr int EXIT_NO_WINDOW = 8;
 // The hidden window's procedure.
 LRESULT CALLBACK AppWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Set by the first ShutdownApp of a run. From then on nothing reaches the
+// driver or gcsDriver again: the window procedure answers the session end
+// and hands every other message to DefWindowProcA (Windows ends the process
+// some time after WM_ENDSESSION, and the queue may still be read until then).
+extern BOOL gbShutdownDone;
+
 // Tears the program down after the message loop, or when the Windows
 // session ends: add-monitor signal withdrawn, workers stopped,
-// remove-devices signal withdrawn, driver closed, gcsDriver deleted, mutex
-// released. Only the first call does anything.
+// remove-devices signal withdrawn, driver closed (ghDriver is then
+// INVALID_HANDLE_VALUE, so that a late request fails instead of reaching
+// whatever reuses the handle), gcsDriver deleted, mutex released. Only the
+// first call does anything.
 void ShutdownApp();
 
 // The program's entry point; returns the process exit code.

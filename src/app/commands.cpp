@@ -75,6 +75,9 @@ LRESULT OnAddMonMessage() {
     gbAddMonBusy = 1;
     RescanTouchscreens();
     LaunchCalibration();
+    // The session ended during the launch's wait and the program has shut
+    // down: the watchers are gone, and nothing more is done.
+    if (gbShutdownDone) return 0;
     gbAddMonBusy = 0;
     // Whatever the rescan and the launch found: the watcher may post the
     // next pending operation now.

@@ -7,6 +7,7 @@
 
 #include "app/app.h"
 #include "driver/channel.h"
+#include "hotplug/calibration.h"
 #include "hotplug/signals.h"
 #include "inventory/touchscreen_list.h"
 #include "settings/program_settings.h"
@@ -20,9 +21,6 @@ static_assert(LIST_LOST_EXIT_CODE == EXIT_NO_TOUCHSCREEN, "a lost list ends the 
 
 const char kMutexName[] = "RykXyLdrAppMutex";
 const char kClassName[] = "RykXyLdrAppClass";
-
-// Set by the first ShutdownApp of a run.
-BOOL bShutdownDone = FALSE;
 
 // The end of start-up, for the trace: the exit code and the step it names.
 int StartupEnds(int iExitCode) {
@@ -51,7 +49,8 @@ int FailAfterArming(int iExitCode) {
 }  // namespace
 
 extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
-    bShutdownDone = FALSE;
+    gbShutdownDone = FALSE;
+    gbCalibrationWaitCancelled = FALSE;
 
     // The program's own settings first, so that the trace sees start-up.
     LoadProgramSettings();
@@ -74,6 +73,14 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     }
 
     gnUnassignedAtStart = gpTouchscreens->GetUnassignedCount();
+
+    // The driver's settings before any event is handed to the driver: a
+    // missing value shows "Reg read error", and while such a box is open
+    // there is no window of ours to hear the session end. Ended then, the
+    // process leaves the driver nothing to signal. The reads touch the
+    // registry only, so the driver sees the same requests in the same order.
+    // Missing settings do not stop us; the defaults stand.
+    LoadDriverSettings();
 
     if (ArmAddMonSignal() != ARM_SIGNAL_OK) {
         // The driver is not asked to withdraw anything; a watcher that the
@@ -104,9 +111,6 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
     gmsgPlexorCommand = RegisterWindowMessageA("RykPlexor4683");
     if (gmsgPlexorCommand == 0) return FailAfterArming(EXIT_PLEXOR_MESSAGE);
 
-    // Missing settings do not stop us; the defaults stand.
-    LoadDriverSettings();
-
     // Window creation starts the workers, which use the lock from their
     // first packet on.
     InitializeCriticalSection(&gcsDriver);
@@ -134,7 +138,8 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
         DispatchMessageA(&msg);
     }
 
-    if (TraceOn()) TraceLine("shutdown", "exit=%d", static_cast<int>(msg.wParam));
+    // After a session end that already shut down, nothing is left to do.
+    if (!gbShutdownDone && TraceOn()) TraceLine("shutdown", "exit=%d", static_cast<int>(msg.wParam));
     ShutdownApp();
     return static_cast<int>(msg.wParam);
 }
@@ -142,12 +147,16 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
 void ShutdownApp() {
     // Runs once: after the message loop, or earlier when the Windows session
     // ends, and then not again after the loop.
-    if (bShutdownDone) return;
-    bShutdownDone = TRUE;
+    if (gbShutdownDone) return;
+    gbShutdownDone = TRUE;
+    // A wait for the calibration program that the session end interrupted
+    // gives up once this returns.
+    CancelCalibrationWait();
     DisarmAddMonSignal();
     StopAllWorkers();
     DisarmRemoveSignal();
-    if (ghDriver != 0) CloseHandle(ghDriver);
+    if (ghDriver != 0 && ghDriver != INVALID_HANDLE_VALUE) CloseHandle(ghDriver);
+    ghDriver = INVALID_HANDLE_VALUE;
     DeleteCriticalSection(&gcsDriver);
     if (ghInstanceMutex != 0) ReleaseMutex(ghInstanceMutex);
 }

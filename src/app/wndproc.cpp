@@ -1,14 +1,18 @@
 // The hidden window's procedure: its creation, which brings up the workers,
 // its destruction, which ends the message loop, painting, which draws
 // nothing, and the end of the Windows session. Everything else that reaches
-// the window goes to HandleControlMessage and then to DefWindowProcA.
+// the window goes to HandleControlMessage and then to DefWindowProcA; after
+// the shutdown, and for what may not run inside the wait for the calibration
+// program, it does not.
 #include <new>
 
 #include "app/app.h"
 #include "app/control.h"
+#include "hotplug/calibration.h"
 #include "hotplug/signals.h"
 #include "inventory/touchscreen_list.h"
 #include "monitors/monitor_table.h"
+#include "settings/trace.h"
 #include "touch/workers.h"
 
 namespace {
@@ -53,6 +57,29 @@ LRESULT OnCreate(HWND hwnd) {
     return 0;
 }
 
+// While the main thread waits for the calibration program inside
+// WM_RYK_ADDMON, every message sent to the window reaches this procedure
+// (any PeekMessageA hands sent messages over, whatever it asks for). Only the
+// session end may run there: a message that this window acts on (a display
+// change, an add-monitor message, a command, WM_CLOSE) is posted back to the
+// window instead, so that the message loop handles it after the add-monitor
+// message, one at a time. Its sender gets 0, the answer it gets anyway.
+bool DeferredDuringWait(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!gbInCalibrationWait) return false;
+    switch (message) {
+    case WM_DISPLAYCHANGE:
+    case WM_RYK_ADDMON:
+    case WM_CLOSE:
+        break;
+    default:
+        // Until it is registered, gmsgPlexorCommand is 0, which is WM_NULL.
+        if (gmsgPlexorCommand == 0 || message != gmsgPlexorCommand) return false;
+        break;
+    }
+    PostMessageA(hwnd, message, wParam, lParam);
+    return true;
+}
+
 }  // namespace
 
 LRESULT CALLBACK AppWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -66,13 +93,15 @@ LRESULT CALLBACK AppWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         // The program never holds up a log-off or shut-down.
         return TRUE;
     case WM_ENDSESSION:
-        // Windows ends the process once this returns, without WM_CLOSE or
-        // WM_DESTROY: the driver must be left now, exactly as after the
-        // message loop. With wParam FALSE another program refused the end
-        // and the session goes on.
-        // Nothing is posted: the process ends here, and the shutdown after a
-        // message loop that went on would do nothing more.
-        if (wParam) ShutdownApp();
+        // Windows ends the process some time after this returns, without
+        // WM_CLOSE or WM_DESTROY: the driver must be left now, exactly as
+        // after the message loop. With wParam FALSE another program refused
+        // the end and the session goes on. Nothing is posted: the shutdown
+        // after a message loop that went on would do nothing more.
+        if (wParam && !gbShutdownDone) {
+            if (TraceOn()) TraceLine("shutdown", "exit=%d cause=session_end", EXIT_NORMAL);
+            ShutdownApp();
+        }
         return 0;
     case WM_PAINT: {
         PAINTSTRUCT ps;
@@ -83,6 +112,12 @@ LRESULT CALLBACK AppWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     default:
         break;
     }
+
+    // After the shutdown the driver is closed and gcsDriver deleted: what
+    // is still queued, or comes until Windows ends the process, is no longer
+    // ours to act on.
+    if (gbShutdownDone) return DefWindowProcA(hwnd, message, wParam, lParam);
+    if (DeferredDuringWait(hwnd, message, wParam, lParam)) return 0;
 
     LRESULT lResult = 0;
     if (HandleControlMessage(hwnd, message, wParam, lParam, &lResult)) return lResult;

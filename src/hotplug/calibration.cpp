@@ -12,6 +12,8 @@
 HANDLE ghCalExitEvent = 0;
 HANDLE gahCalWatchers[MAX_CAL_WATCHERS];
 LONG gnCalWatchers = 0;
+BOOL gbInCalibrationWait = FALSE;
+BOOL gbCalibrationWaitCancelled = FALSE;
 
 namespace {
 
@@ -65,15 +67,21 @@ LONG FirstUnassignedPosition(TouchscreenList* pList, LONG nTotal) {
     return k;
 }
 
+// What the readiness wait can end with besides WaitForInputIdle's results.
+const DWORD kWaitCancelled = 0xFFFFFFFEu;
+
 // WaitForInputIdle for up to CAL_READY_TIMEOUT_MS in all, in slices: a
 // plain wait of ten seconds would leave a message sent to the program's
 // window unanswered that long, and at the end of the Windows session that is
 // the one that tells the program to leave the driver. PeekMessageA without
-// removing anything hands sent messages to the window procedure and leaves
-// posted ones queued for the message loop.
+// removing anything hands the sent messages to the window procedure (which
+// lets only the session end run inside the wait, see gbInCalibrationWait)
+// and leaves posted ones queued for the message loop. kWaitCancelled when
+// the session end shut the program down meanwhile.
 DWORD WaitForCalibrationReady(HANDLE hProcess) {
     DWORD dwWaited = 0;
     for (;;) {
+        if (gbCalibrationWaitCancelled) return kWaitCancelled;
         DWORD dwSlice = CAL_READY_TIMEOUT_MS - dwWaited;
         if (dwSlice > CAL_READY_SLICE_MS) dwSlice = CAL_READY_SLICE_MS;
         const DWORD dwResult = WaitForInputIdle(hProcess, dwSlice);
@@ -81,7 +89,9 @@ DWORD WaitForCalibrationReady(HANDLE hProcess) {
         dwWaited += dwSlice;
         if (dwWaited >= CAL_READY_TIMEOUT_MS) return WAIT_TIMEOUT;
         MSG msg;
+        gbInCalibrationWait = TRUE;
         PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);
+        gbInCalibrationWait = FALSE;
     }
 }
 
@@ -138,9 +148,15 @@ int StartCalibrationProcess(LPSTR pszCommandLine, PROCESS_INFORMATION* pInfo) {
         CreateProcessA(NULL, pszCommandLine, NULL, NULL, FALSE, DETACHED_PROCESS, NULL, NULL, &si, pInfo);
     if (TraceOn()) TraceLine("launch", "command_line=\"%s\" ok=%d", pszCommandLine, bStarted ? 1 : 0);
     if (!bStarted) return 0;
-    // The main thread waits here for up to ten seconds; only messages sent
-    // to the window are handled meanwhile.
-    if (WaitForCalibrationReady(pInfo->hProcess) != 0) {
+    // The main thread waits here for up to ten seconds; of the messages sent
+    // to the window meanwhile, only the session end is handled.
+    const DWORD dwReady = WaitForCalibrationReady(pInfo->hProcess);
+    if (dwReady == kWaitCancelled) {
+        // The session is ending and takes the calibration program with it.
+        CloseLaunchHandles(pInfo);
+        return 0;
+    }
+    if (dwReady != 0) {
         if (TraceOn()) TraceLine("terminate", "exit_code=%u: not ready for input", CAL_NOT_READY_EXIT_CODE);
         TerminateProcess(pInfo->hProcess, CAL_NOT_READY_EXIT_CODE);
         CloseLaunchHandles(pInfo);
@@ -148,6 +164,8 @@ int StartCalibrationProcess(LPSTR pszCommandLine, PROCESS_INFORMATION* pInfo) {
     }
     return 1;
 }
+
+void CancelCalibrationWait() { gbCalibrationWaitCancelled = TRUE; }
 
 void WatchCalibrationExit(const PROCESS_INFORMATION*) {
     // Watchers of earlier launches that have ended give their slots back.

@@ -25,7 +25,8 @@ inline constexpr UINT CAL_NOT_READY_EXIT_CODE = 666;
 // How long the calibration program may take to become ready for input.
 inline constexpr DWORD CAL_READY_TIMEOUT_MS = 10000;
 // The readiness wait goes in slices of this length; between two, messages
-// sent to the program's window (the end of the Windows session) are handled.
+// sent to the program's window are handed to its procedure, which answers
+// the end of the Windows session and defers everything else.
 inline constexpr DWORD CAL_READY_SLICE_MS = 100;
 // Exit watchers running at one time, at most; a launch beyond that leaves
 // the calibration program's end unwatched.
@@ -35,6 +36,19 @@ inline constexpr LONG MAX_CAL_WATCHERS = 16;
 // gnCalWatchers entries are used. Only the main thread touches them.
 extern HANDLE gahCalWatchers[MAX_CAL_WATCHERS];
 extern LONG gnCalWatchers;
+
+// TRUE while the main thread waits for the calibration program to be ready
+// (inside WM_RYK_ADDMON). Messages sent to the program's window reach its
+// procedure during the wait; it lets only the session end run there.
+extern BOOL gbInCalibrationWait;
+// Set by CancelCalibrationWait: a wait in progress ends after its current
+// slice, and no later one begins.
+extern BOOL gbCalibrationWaitCancelled;
+
+// For the shutdown at the end of the Windows session, which can come during
+// the wait: the launch then gives up without terminating the calibration
+// program (the session end ends it) and without watching its end.
+void CancelCalibrationWait();
 
 // "RykCalExitEvent": auto-reset, set by the calibration program when it has
 // finished. 0 until the first launch that watches its program's end.

@@ -39,6 +39,9 @@ void ResetProgramGlobals() {
     ghCalExitEvent = 0;
     for (HANDLE& h : gahCalWatchers) h = 0;
     gnCalWatchers = 0;
+    gbInCalibrationWait = FALSE;
+    gbCalibrationWaitCancelled = FALSE;
+    gbShutdownDone = FALSE;
     gbRightButton = 0;
     giLastX = 0;
     giLastY = 0;
