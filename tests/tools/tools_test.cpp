@@ -178,6 +178,80 @@ const UsageCase kUsage[] = {
 INSTANTIATE_TEST_SUITE_P(CommandLine, CtlUsage, ::testing::ValuesIn(kUsage),
                          [](const auto& p) { return std::string(p.param.name); });
 
+// ------------------------------------------------------------------ the program's own settings
+
+struct ProgramSettingsCase {
+    const char* name;
+    std::vector<std::pair<const char*, sim::RegValue>> values;  // under SOFTWARE\RykXyLdr; none: no key
+    std::vector<const char*> text;  // in the text output
+    std::vector<const char*> json;  // in the --json output
+};
+
+void PrintTo(const ProgramSettingsCase& c, std::ostream* os) { *os << c.name; }
+
+sim::RegValue Dword(DWORD v) {
+    return {REG_DWORD, {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16),
+                        static_cast<BYTE>(v >> 24)}};
+}
+
+class ProbeProgramSettings : public ::testing::TestWithParam<ProgramSettingsCase> {};
+
+TEST_P(ProbeProgramSettings, ShowEachValueWhatIsInEffectAndAFindingForEachRejectedOne) {
+    const ProgramSettingsCase& c = GetParam();
+    sim::Machine m;
+    for (const auto& [name, value] : c.values)
+        m.registry().set_value(HKEY_LOCAL_MACHINE, "SOFTWARE\\RykXyLdr", name, value.type, value.bytes);
+    const ToolRun text = RunTool(m, "RykXyProbe", "", RykXyProbeMain);
+    for (const char* want : c.text) EXPECT_NE(text.output.find(want), std::string::npos) << want << "\n" << text.output;
+    const ToolRun json = RunTool(m, "RykXyProbe", "--json", RykXyProbeMain);
+    for (const char* want : c.json) EXPECT_NE(json.output.find(want), std::string::npos) << want << "\n" << json.output;
+    EXPECT_TRUE(m.misuse().empty());
+}
+
+const ProgramSettingsCase kProgramSettings[] = {
+    {"NoKey",
+     {},
+     {"Program settings: HKEY_LOCAL_MACHINE\\SOFTWARE\\RykXyLdr (no key: every value missing)",
+      "  HoldTimeMs: missing (the default)", "  in effect: press-and-hold off, trace off"},
+     {"\"program_settings\":{\"path\":\"SOFTWARE\\\\RykXyLdr\",\"readable\":false,\"error\":2,",
+      "\"trace\":false,\"hold_time_ms\":0,\"hold_radius\":8}"}},
+    {"AllInRange",
+     {{"HoldTimeMs", Dword(500)}, {"HoldRadius", Dword(12)}, {"Trace", Dword(1)}},
+     {"  Trace: 1 (REG_DWORD, 4 bytes; in effect)", "  HoldTimeMs: 500 (REG_DWORD, 4 bytes; in effect)",
+      "  HoldRadius: 12 (REG_DWORD, 4 bytes; in effect)",
+      "  in effect: press-and-hold after 500 ms within 12 pixels, trace on"},
+     {"{\"name\":\"HoldTimeMs\",\"state\":\"ok\",\"type\":\"REG_DWORD\",\"size\":4,\"value\":500,\"in_effect\":true}",
+      "\"trace\":true,\"hold_time_ms\":500,\"hold_radius\":12}"}},
+    {"HoldTimeBelowItsRange",
+     {{"HoldTimeMs", Dword(50)}},
+     {"  HoldTimeMs: 50 (REG_DWORD, 4 bytes; rejected, outside 0 or 100 to 5000: press-and-hold off)",
+      "HoldTimeMs in HKEY_LOCAL_MACHINE\\SOFTWARE\\RykXyLdr is 50, outside 0 or 100 to 5000, so RykXyLdr rejects "
+      "it: press-and-hold off; make it a REG_DWORD from 0 or 100 to 5000, or delete it."},
+     {"{\"name\":\"HoldTimeMs\",\"state\":\"bad_range\",\"type\":\"REG_DWORD\",\"size\":4,\"value\":50,"
+      "\"in_effect\":false}",
+      "{\"kind\":\"program_setting\",\"touchscreen\":null,\"text\":\"HoldTimeMs in"}},
+    {"BadRadiusTurnsAGoodHoldTimeOff",
+     {{"HoldTimeMs", Dword(500)}, {"HoldRadius", Dword(300)}},
+     {"  HoldTimeMs: 500 (REG_DWORD, 4 bytes; not in effect: HoldRadius is rejected)",
+      "  HoldRadius: 300 (REG_DWORD, 4 bytes; rejected, outside 0 to 200: press-and-hold off)",
+      "  in effect: press-and-hold off, trace off", "HoldRadius in HKEY_LOCAL_MACHINE\\SOFTWARE\\RykXyLdr is 300"},
+     {"\"value\":500,\"in_effect\":false}", "\"hold_time_ms\":0,\"hold_radius\":8}"}},
+    {"RadiusAsLargeAsADwordGoes",
+     {{"HoldRadius", Dword(0xFFFFFFFFu)}},
+     {"  HoldRadius: 4294967295 (REG_DWORD, 4 bytes; rejected, outside 0 to 200: press-and-hold off)"},
+     {"\"value\":4294967295,"}},
+    {"WrongTypeAndSize",
+     {{"Trace", {REG_SZ, {'1', 0}}}, {"HoldTimeMs", {REG_BINARY, {0xF4, 0x01, 0, 0, 0}}}},
+     {"  Trace: a REG_SZ of 2 bytes (rejected, not a REG_DWORD of 4 bytes: trace off)",
+      "  HoldTimeMs: a REG_BINARY of 5 bytes (rejected, not a REG_DWORD of 4 bytes: press-and-hold off)",
+      "Trace in HKEY_LOCAL_MACHINE\\SOFTWARE\\RykXyLdr is a REG_SZ of 2 bytes, not a REG_DWORD of 4 bytes, so "
+      "RykXyLdr rejects it: trace off; make it a REG_DWORD from 0 to 1, or delete it."},
+     {"{\"name\":\"Trace\",\"state\":\"bad_type\",\"type\":\"REG_SZ\",\"size\":2,\"in_effect\":false}",
+      "{\"name\":\"HoldTimeMs\",\"state\":\"bad_type\",\"type\":\"REG_BINARY\",\"size\":5,"}},
+};
+INSTANTIATE_TEST_SUITE_P(Registry, ProbeProgramSettings, ::testing::ValuesIn(kProgramSettings),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 // ------------------------------------------------------------------ the probe beside the real program
 
 TEST(ProbeBesideRykXyLdr, OnlyReadsWhileRykXyLdrServesTouchesAndChangesMonitors) {

@@ -92,6 +92,12 @@ Out& Out::Int(LONG v) {
     return Text(sz);
 }
 
+Out& Out::Uint(DWORD v) {
+    char sz[16];
+    wsprintfA(sz, "%lu", v);
+    return Text(sz);
+}
+
 Out& Out::Hex(DWORD v) {
     char sz[16];
     wsprintfA(sz, "0x%08lX", v);
@@ -230,19 +236,30 @@ BOOL CALLBACK CollectMonitor(HMONITOR hMonitor, HDC, LPRECT, LPARAM dwData) {
     return TRUE;
 }
 
-// A grid setting as RykXyLdr reads it: the value's bytes over the default 1.
-DWORD GridSetting(HKEY hKey, const char* pszName) {
-    DWORD v = 1;
-    DWORD cb = sizeof v;
-    if (hKey) RegQueryValueExA(hKey, pszName, nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &cb);
-    return v;
-}
-
-// A grid dimension held as RykXyLdr holds it: at least 1, at most nLimit.
-LONG GridCount(DWORD dwSetting, LONG nLimit) {
-    const LONG n = static_cast<LONG>(dwSetting);
-    if (n < 1) return 1;
-    return n > nLimit ? nLimit : n;
+// The Windows 95 build's read of the driver's settings, as RykXyLdr's
+// RegistryKey::ReadValues reads them but into storage of its own: every row
+// in turn, each into a copy that holds its default. The grid's two counts
+// come out in *pdwColumns and *pdwRows; the result is the number of rows
+// read, *plError the error of the last row that was not.
+LONG ReadGridSettings(HKEY hKey, DWORD* pdwColumns, DWORD* pdwRows, LONG* plError) {
+    LONG nRead = 0;
+    for (int i = 0; i < DRIVER_SETTINGS_ROWS; ++i) {
+        const RegValueEntry& row = DriverSettings[i];
+        DWORD dwScratch = 0;
+        DWORD* pdw = &dwScratch;
+        if (Same(row.pszName, "NumXScreens")) pdw = pdwColumns;
+        else if (Same(row.pszName, "NumYScreens")) pdw = pdwRows;
+        const DWORD dwBefore = *pdw;
+        const DWORD cbStorage = row.cbData < sizeof(DWORD) ? row.cbData : sizeof(DWORD);
+        const LONG lQuery = QueryStoredValue(hKey, row.pszName, pdw, cbStorage, nullptr, nullptr);
+        if (lQuery == ERROR_SUCCESS) {
+            ++nRead;
+        } else {
+            *pdw = dwBefore;  // what a failed read left is not the value
+            *plError = lQuery;
+        }
+    }
+    return nRead;
 }
 
 }  // namespace
@@ -251,24 +268,29 @@ void BuildMonitorTable(OsKind kind, MonitorTable* t) {
     t->bGrid = kind == OS_KIND_95;
     t->nFailure = 0;
     t->pszFailure = "";
+    t->lSettingsError = 0;
     t->nCount = t->nReported = 0;
     t->nColumns = t->nRows = t->cxScreen = t->cyScreen = 0;
 
     if (t->bGrid) {
-        const char* pszKey = ServiceKeyFor(kind);
+        // Opened as RykXyLdr opens it, for reading and writing; opening
+        // writes nothing.
         HKEY hKey = nullptr;
-        // RykXyLdr opens the key for reading and writing; opening is no write.
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &hKey) != ERROR_SUCCESS) {
-            t->nFailure = 4;
+        if (OpenKeyReadWrite(ServiceKeyFor(kind), &hKey) != ERROR_SUCCESS) {
+            t->nFailure = MONITORS_NO_ACCESS;
             t->pszFailure = "the driver's service key cannot be opened for reading and writing";
             return;
         }
+        DWORD dwColumns = 1;
+        DWORD dwRows = 1;
+        const LONG nRead = ReadGridSettings(hKey, &dwColumns, &dwRows, &t->lSettingsError);
         RegCloseKey(hKey);
-        hKey = nullptr;
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_QUERY_VALUE, &hKey);
-        t->nColumns = GridCount(GridSetting(hKey, "NumXScreens"), MAX_GRID_CELLS);
-        t->nRows = GridCount(GridSetting(hKey, "NumYScreens"), MAX_GRID_CELLS / t->nColumns);
-        if (hKey) RegCloseKey(hKey);
+        if (nRead == 0) {
+            t->nFailure = MONITORS_NO_SETTINGS;
+            t->pszFailure = "not one of the driver's settings can be read from its service key";
+            return;
+        }
+        GridShape(dwColumns, dwRows, &t->nColumns, &t->nRows);
         t->cxScreen = GetSystemMetrics(SM_CXSCREEN);
         t->cyScreen = GetSystemMetrics(SM_CYSCREEN);
         const LONG w = t->cxScreen / t->nColumns;
@@ -291,7 +313,7 @@ void BuildMonitorTable(OsKind kind, MonitorTable* t) {
 
     HMODULE hUser = GetModuleHandleA("USER32");
     if (!hUser) {
-        t->nFailure = 1;
+        t->nFailure = MONITORS_NO_USER32;
         t->pszFailure = "USER32 is not loaded";
         return;
     }
@@ -303,16 +325,26 @@ void BuildMonitorTable(OsKind kind, MonitorTable* t) {
         reinterpret_cast<EnumDisplayMonitorsProc>(
         reinterpret_cast<void (*)()>(GetProcAddress(hUser, "EnumDisplayMonitors")));
     if (!st.pfnGetMonitorInfo) {
-        t->nFailure = 2;
+        t->nFailure = MONITORS_NO_GETMONITORINFO;
         t->pszFailure = "USER32 does not export GetMonitorInfoA";
         return;
     }
     if (!pfnEnum) {
-        t->nFailure = 3;
+        t->nFailure = MONITORS_NO_ENUMDISPLAYMONITORS;
         t->pszFailure = "USER32 does not export EnumDisplayMonitors";
         return;
     }
     pfnEnum(nullptr, nullptr, CollectMonitor, reinterpret_cast<LPARAM>(&st));
+}
+
+Out& TableFailure(Out& out, const MonitorTable& t) {
+    out.Text(t.pszFailure);
+    if (t.nFailure == MONITORS_NO_ACCESS)
+        out.Text("; RykXyLdr shows \"You must have administrator privileges to run Plexor.\"");
+    else if (t.nFailure == MONITORS_NO_SETTINGS)
+        out.Text("; RykXyLdr shows \"Error number ").Int(t.lSettingsError)
+            .Text(" occurred while reading the registry\"");
+    return out;
 }
 
 }  // namespace ryktool

@@ -201,10 +201,10 @@ int Status(Out& out) {
             out.Text("RykXyLdr cuts the primary screen (").Int(t.cxScreen).Text(" x ").Int(t.cyScreen).Text(") into ")
                 .Int(t.nColumns).Text(" x ").Int(t.nRows).Text(" cells (NumXScreens x NumYScreens):");
         else
-            out.Text("none, ").Text(t.pszFailure).Text(".");
+            TableFailure(out.Text("none, "), t).Text(".");
     } else {
         out.Text("Monitors as Windows reports them (EnumDisplayMonitors):");
-        if (t.nFailure) out.Text(" none, ").Text(t.pszFailure).Text(".");
+        if (t.nFailure) TableFailure(out.Text(" none, "), t).Text(".");
     }
     out.Line();
     for (int i = 0; i < t.nCount; ++i) {
