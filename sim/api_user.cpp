@@ -323,6 +323,38 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     return proc(hWnd, Msg, wParam, lParam);
 }
 
+LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags, UINT uTimeout,
+                                   PDWORD_PTR lpdwResult) {
+    if (fuFlags != SMTO_NORMAL) sim::not_simulated("SendMessageTimeoutA with flags other than SMTO_NORMAL");
+    if (lpdwResult) *lpdwResult = 0;
+    WNDPROC proc = nullptr;
+    {
+        Call c;
+        if (hWnd == HWND_BROADCAST) sim::not_simulated("SendMessageTimeoutA to HWND_BROADCAST");
+        Kernel::Window* w = c.k.window_locked(hWnd);
+        if (!w || w->destroying) {
+            c.error(ERROR_INVALID_WINDOW_HANDLE);
+            return 0;
+        }
+        if (w->t != c.t) {
+            // Another thread's window: as SendMessageA, but the wait ends
+            // after uTimeout ms (the message is then withdrawn). A receiving
+            // thread that ends answers 0, as SendMessageA's does.
+            LRESULT r = 0;
+            if (!c.k.send_locked(c.lk, c.t, hWnd, Msg, wParam, lParam, uTimeout, &r)) {
+                c.error(c.k.window_locked(hWnd) ? ERROR_TIMEOUT : ERROR_INVALID_WINDOW_HANDLE);
+                return 0;
+            }
+            if (lpdwResult) *lpdwResult = static_cast<DWORD_PTR>(r);
+            return 1;
+        }
+        proc = w->proc;
+    }
+    const LRESULT r = proc(hWnd, Msg, wParam, lParam);
+    if (lpdwResult) *lpdwResult = static_cast<DWORD_PTR>(r);
+    return 1;
+}
+
 void WINAPI PostQuitMessage(int nExitCode) {
     Call c;
     c.t->quit = true;

@@ -54,6 +54,7 @@ struct Broadcast {
     LPARAM lparam;
 };
 std::vector<Broadcast> g_answers;
+bool g_quit_after_answer = false;  // as RykXyLdr after a rebuild that found no touchscreen
 bool g_answer_window_seen = false;
 UINT g_plexor = 0;
 
@@ -62,6 +63,7 @@ LRESULT CALLBACK StandInProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) 
         g_answer_window_seen = FindWindowA("RykXyCtlAnswer", nullptr) != nullptr;
         for (const Broadcast& b : g_answers)
             PostMessageA(HWND_BROADCAST, RegisterWindowMessageA(b.message), b.wparam, b.lparam);
+        if (g_quit_after_answer) PostQuitMessage(2);
         return 0;
     }
     if (msg == WM_DESTROY) {
@@ -89,6 +91,7 @@ struct AnswerCase {
     std::vector<Broadcast> answers;
     DWORD exit_code;
     const char* says;
+    bool quits = false;  // the stand-in ends after its answer
 };
 
 void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
@@ -98,6 +101,7 @@ class CtlAnswers : public ::testing::TestWithParam<AnswerCase> {};
 TEST_P(CtlAnswers, AreMatchedToTheCommand) {
     const AnswerCase& c = GetParam();
     g_answers = c.answers;
+    g_quit_after_answer = c.quits;
     g_answer_window_seen = false;
     sim::Machine m;
     m.start_process("RykXyLdr.exe", StandIn);
@@ -120,6 +124,10 @@ const AnswerCase kAnswers[] = {
      "rebuilt its touchscreen list"},
     {"RefreshKeepAnsweredLikeRefresh", "refresh --keep", {{"Quavel4683", 2, 0}}, 0, "kept its touchscreen list"},
     {"NoAnswerInTime", "--timeout 250 refresh", {}, 3, "No answer from RykXyLdr within 250 ms."},
+    {"RefreshAnsweredByAProgramThatThenEnded", "refresh", {{"Quavel4683", 2, 0}}, 4,
+     "RykXyLdr answered and then ended: its window is gone. The driver gave no touchscreen", true},
+    {"AssignAnsweredByAProgramThatThenEnded", "assign 1 0", {{"Quavel4683", 2, 0}}, 4,
+     "RykXyLdr answered and then ended: its window is gone.\r\n", true},
     {"OnlyAnswersThatDoNotFitTheCommand", "refresh --timeout 40", {{"Quavel4683", 2, 1}, {"Quavel4683", 1, 0}}, 3,
      "No answer from RykXyLdr within 40 ms."},
 };
@@ -128,6 +136,7 @@ INSTANTIATE_TEST_SUITE_P(StandIn, CtlAnswers, ::testing::ValuesIn(kAnswers),
 
 TEST(CtlAnswers, RightButtonWaitsForNothing) {
     g_answers.clear();
+    g_quit_after_answer = false;
     sim::Machine m;
     m.start_process("RykXyLdr.exe", StandIn);
     m.settle();
@@ -136,6 +145,48 @@ TEST(CtlAnswers, RightButtonWaitsForNothing) {
     EXPECT_EQ(r.exit_code, 0u) << r.output;
     EXPECT_EQ(m.now_us(), before) << "right-button has no answer to wait for";
 }
+
+// ------------------------------------------------------------------ RykXyCtl's own failures
+
+struct OwnFailureCase {
+    const char* name;
+    const char* function;  // fails at its first call by RykXyCtl
+    std::string args;
+    const char* says;
+};
+
+void PrintTo(const OwnFailureCase& c, std::ostream* os) { *os << c.name; }
+
+class CtlOwnFailures : public ::testing::TestWithParam<OwnFailureCase> {};
+
+TEST_P(CtlOwnFailures, AreReportedAsItsOwnNotAsRykXyLdrNotRunning) {
+    const OwnFailureCase& c = GetParam();
+    g_answers = {{"Quavel4683", 2, 0}};
+    g_quit_after_answer = false;
+    sim::Machine m;
+    m.start_process("RykXyLdr.exe", StandIn);
+    m.settle();
+    m.set_failing_process("RykXyCtl.exe");
+    m.fail_call(c.function, m.call_counts()[c.function] + 1);  // the stand-in's calls were counted
+    const ToolRun r = RunTool(m, "RykXyCtl", c.args, RykXyCtlMain);
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.exit_code, 5u) << r.output;
+    EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("not running"), std::string::npos) << r.output;
+}
+
+const OwnFailureCase kOwnFailures[] = {
+    {"AnswerWindow", "CreateWindowExA", "refresh",
+     "RykXyCtl could not send the command: CreateWindowExA of its answer window failed (error 8)."},
+    {"RegisteredMessage", "RegisterWindowMessageA", "assign 0 0",
+     "RykXyCtl could not send the command: RegisterWindowMessageA failed"},
+    {"PostOfAssign", "PostMessageA", "assign 0 0",
+     "RykXyCtl could not send the command: PostMessageA to RykXyLdr's window failed (error 1816)."},
+    {"PostOfRightButton", "PostMessageA", "right-button on",
+     "RykXyCtl could not send the command: PostMessageA to RykXyLdr's window failed (error 1816)."},
+};
+INSTANTIATE_TEST_SUITE_P(StandIn, CtlOwnFailures, ::testing::ValuesIn(kOwnFailures),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 // ------------------------------------------------------------------ command lines
 
