@@ -13,11 +13,13 @@
 #include <utility>
 #include <vector>
 
+#include "common/tool.h"
 #include "ctl/ctl.h"
 #include "desktop.h"
 #include "driver/protocol.h"
 #include "machine.h"
 #include "orvane/driver.h"
+#include "platform/text.h"
 #include "platform/win32.h"
 #include "probe/probe.h"
 #include "registry.h"
@@ -226,6 +228,24 @@ const UsageCase kUsage[] = {
     {"QuotedWordWithBlank", "\"right button\" on", "unknown command \"right button\""},
     {"EscapedQuote", "right-button \\\"on\\\"", "right-button takes on, off or toggle, not \"\"on\"\""},
 };
+TEST(CommandLine, ToolsSplitItAsTheProgramsStartUpDoes) {
+    const char* const lines[] = {
+        "RykXyCtl.exe right-button \"o\"\"n\"",         // "" inside quotes
+        "C:\\dir\\\"x y\"\\RykXyCtl.exe status",        // a quote inside the program's name
+        "\"C:\\Program Files\\RykXyCtl.exe\" assign 1 2",
+        "p a\\\\\"b c\" \\\"d",
+    };
+    for (const char* line : lines) {
+        ryktool::Args a;
+        ryktool::SplitCommandLine(line, &a);
+        std::string buffer(std::string(line).size() + 1, '\0');
+        std::vector<char*> argv(64, nullptr);
+        const int n = ::SplitCommandLine(line, buffer.data(), argv.data(), static_cast<int>(argv.size()));
+        ASSERT_EQ(a.argc, n) << line;
+        for (int i = 0; i < n; ++i) EXPECT_STREQ(a.argv[i], argv[i]) << line;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(CommandLine, CtlUsage, ::testing::ValuesIn(kUsage),
                          [](const auto& p) { return std::string(p.param.name); });
 

@@ -1,6 +1,7 @@
 #include "tool.h"
 
 #include "monitors/monitor_table.h"
+#include "platform/text.h"
 
 namespace ryktool {
 
@@ -120,62 +121,15 @@ Out& Out::JsonBool(bool b) { return Text(b ? "true" : "false"); }
 
 // ---------------------------------------------------------------- command line
 
-void SplitCommandLine(const char* p, Args* a) {
+void SplitCommandLine(const char* pszCommandLine, Args* a) {
+    // The program's own splitter, the one its console start-up gives main:
+    // one set of rules for every program.
     a->argc = 0;
-    a->bTooLong = false;
-    int nStore = 0;
-    auto put = [&](char c) {
-        if (nStore < Args::STORE - 1) a->store[nStore++] = c;
-        else a->bTooLong = true;
-    };
-    auto blank = [](char c) { return c == ' ' || c == '\t'; };
-
-    // The program's name: up to the first blank, or quoted; no escapes.
-    bool first = true;
-    while (*p) {
-        while (blank(*p)) ++p;
-        if (!*p) break;
-        if (a->argc == Args::MAX_ARGS || nStore >= Args::STORE - 1) {
-            a->bTooLong = true;
-            break;
-        }
-        a->argv[a->argc++] = a->store + nStore;
-        bool quoted = false;
-        if (first) {
-            if (*p == '"') {
-                for (++p; *p && *p != '"'; ++p) put(*p);
-                if (*p) ++p;
-            } else {
-                for (; *p && !blank(*p); ++p) put(*p);
-            }
-            first = false;
-        } else {
-            while (*p && (quoted || !blank(*p))) {
-                int nSlashes = 0;
-                while (*p == '\\') {
-                    ++nSlashes;
-                    ++p;
-                }
-                if (*p == '"') {
-                    for (int i = 0; i < nSlashes / 2; ++i) put('\\');
-                    if (nSlashes % 2) {
-                        put('"');
-                    } else if (quoted && p[1] == '"') {
-                        put('"');  // "" inside quotes is one quote
-                        ++p;
-                    } else {
-                        quoted = !quoted;
-                    }
-                    ++p;
-                } else {
-                    for (int i = 0; i < nSlashes; ++i) put('\\');
-                    if (*p && (quoted || !blank(*p))) put(*p++);
-                }
-            }
-        }
-        if (nStore < Args::STORE) a->store[nStore++] = 0;
-        else a->store[Args::STORE - 1] = 0;
-    }
+    a->bTooLong = Length(pszCommandLine) + 1 > Args::STORE;
+    if (a->bTooLong) return;
+    const int n = ::SplitCommandLine(pszCommandLine, a->store, a->argv, Args::MAX_ARGS);
+    a->bTooLong = n > Args::MAX_ARGS;
+    a->argc = n < Args::MAX_ARGS ? n : Args::MAX_ARGS;
 }
 
 // ---------------------------------------------------------------- RykXyLdr

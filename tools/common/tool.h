@@ -55,8 +55,10 @@ private:
 };
 
 // ---------------------------------------------------------------- command line
-// The command line split as Windows programs split it: words separated by
-// blanks, "quoted words", \" for a quote. argv[0] is the program.
+// The command line split by the program's own splitter (::SplitCommandLine,
+// platform/text.h), as the C runtime splits it for main. argv[0] is the
+// program. A line of STORE characters or more, or more than MAX_ARGS words,
+// is too long.
 struct Args {
     enum { MAX_ARGS = 32, STORE = 2048 };
     int argc;
