@@ -67,26 +67,34 @@ void ReadProgramSettings(ProgramSettings* p) {
     else if (radius.outcome != SETTING_MISSING) p->dwHoldTimeMs = 0;
 }
 
+namespace {
+
+// With the trace on: which value was rejected, and why.
+void TraceRejected(const ProgramSettings& s, int i) {
+    const ProgramSettingRule& rule = ProgramSettingRules[i];
+    const ProgramSettingValue& v = s.values[i];
+    if (v.outcome == SETTING_BAD_TYPE)
+        TraceLine("settings", "rejected=%s type=%s cbData=%lu range=%lu..%lu: %s", rule.pszName, TypeName(v.dwType),
+                  static_cast<unsigned long>(v.cbData), static_cast<unsigned long>(rule.dwMin),
+                  static_cast<unsigned long>(rule.dwMax), rule.pszOff);
+    else if (v.outcome == SETTING_BAD_RANGE)
+        TraceLine("settings", "rejected=%s value=%lu range=%lu..%lu: %s", rule.pszName,
+                  static_cast<unsigned long>(v.dwValue), static_cast<unsigned long>(rule.dwMin),
+                  static_cast<unsigned long>(rule.dwMax), rule.pszOff);
+}
+
+}  // namespace
+
 void LoadProgramSettings() {
     ProgramSettings s;
     ReadProgramSettings(&s);
-    // The trace first, so that it can tell about the other two.
+    // The trace first, so that it can tell about the other two; a rejected
+    // "Trace" is told by the trace that was on until now.
+    if (TraceOn()) TraceRejected(s, PROGRAM_SETTING_TRACE);
     gbTrace.store(s.lTrace);
-    if (TraceOn()) {
-        for (int i = 0; i < PROGRAM_SETTINGS_COUNT; ++i) {
-            const ProgramSettingRule& rule = ProgramSettingRules[i];
-            const ProgramSettingValue& v = s.values[i];
-            if (v.outcome == SETTING_BAD_TYPE)
-                TraceLine("settings", "rejected=%s type=%s cbData=%lu range=%lu..%lu: %s", rule.pszName,
-                          TypeName(v.dwType), static_cast<unsigned long>(v.cbData),
-                          static_cast<unsigned long>(rule.dwMin), static_cast<unsigned long>(rule.dwMax),
-                          rule.pszOff);
-            else if (v.outcome == SETTING_BAD_RANGE)
-                TraceLine("settings", "rejected=%s value=%lu range=%lu..%lu: %s", rule.pszName,
-                          static_cast<unsigned long>(v.dwValue), static_cast<unsigned long>(rule.dwMin),
-                          static_cast<unsigned long>(rule.dwMax), rule.pszOff);
-        }
-    }
+    if (TraceOn())
+        for (int i = 0; i < PROGRAM_SETTINGS_COUNT; ++i)
+            if (i != PROGRAM_SETTING_TRACE) TraceRejected(s, i);
 
     // The radius first: a worker that sees the new time sees its radius.
     gdwHoldRadius.store(s.dwHoldRadius);

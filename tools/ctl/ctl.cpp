@@ -10,10 +10,8 @@
 // the command is posted: an answer that comes at once is not missed.
 //
 // RykXyLdr answers a rebuild with (2, 0) even when the rebuilt list is empty;
-// it then ends with exit code 2. So after an answer RykXyCtl waits until
-// RykXyLdr reads its queue again or its window is gone: a sent message is
-// handled before the quit that the empty list queued, a second one only by
-// a program that went on reading its queue.
+// it then ends with exit code 2. So after an answer RykXyCtl checks that
+// RykXyLdr goes on reading its queue (StillRuns).
 #include "ctl.h"
 
 #include "../common/tool.h"
@@ -219,14 +217,17 @@ LONG PostAndWait(HWND hApp, WPARAM wCmd, LPARAM lParam, DWORD dwTimeout, bool bA
     return nAnswer;
 }
 
-// After RykXyLdr's answer: whether it still runs. The first sent message
-// is handled when RykXyLdr next reads its queue, after the command, even
-// with a quit pending; the second only when it reads its queue again, which
-// a program that quit does not do. 1 runs on, 0 ended (its window is gone),
-// -1 not known within dwTimeout.
+// After RykXyLdr's answer: whether it still runs. A program that quit goes
+// on reading its queue only until its posted messages are done (its own
+// broadcast of the answer among them), and each read answers one message
+// sent to it; a program that runs on answers every one. So RykXyCtl sends
+// kChecks messages one after the other: all answered with the window still
+// there, it runs on. 1 runs on, 0 ended (its window is gone), -1 not known
+// within dwTimeout.
 int StillRuns(HWND hApp, DWORD dwTimeout) {
+    const int kChecks = 4;
     const DWORD dwStart = GetTickCount();
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < kChecks; ++i) {
         const DWORD dwSpent = GetTickCount() - dwStart;
         DWORD_PTR dwResult = 0;
         const bool bAnswered = dwSpent < dwTimeout && SendMessageTimeoutA(hApp, WM_NULL, 0, 0, SMTO_NORMAL,
