@@ -19,6 +19,7 @@
 #   - a version resource (version from project(), product name, DESCRIPTION);
 #   - the import audit, ctest `wine_imports_NAME` (label wine, no Wine needed),
 #     and a check of the version resource, `wine_version_NAME`;
+#   - its size in bytes printed after each link (cmake/print-size.cmake);
 #   - a place in the release package and the installer (install(TARGETS)).
 # Program code the simulated build also compiles can be shared through the
 # `rykxyldr` library below, which is compiled the same way.
@@ -127,6 +128,11 @@ function(ryk_windows_program name)
                    --description "${arg_DESCRIPTION}"
                    $<TARGET_FILE:${name}>)
   set_tests_properties(wine_imports_${name} wine_version_${name} PROPERTIES LABELS wine)
+
+  # What it weighs, printed after each link (the figure in the README).
+  add_custom_command(TARGET ${name} POST_BUILD
+                     COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:${name}> -P ${PROJECT_SOURCE_DIR}/cmake/print-size.cmake
+                     VERBATIM)
 
   install(TARGETS ${name} RUNTIME DESTINATION .)
   set_property(GLOBAL APPEND PROPERTY RYK_WINDOWS_PROGRAMS ${name})

@@ -304,11 +304,14 @@ BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     return TRUE;
 }
 
-LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags, UINT uTimeout,
+                                   PDWORD_PTR lpdwResult) {
+    if (fuFlags != SMTO_NORMAL) sim::not_simulated("SendMessageTimeoutA with flags other than SMTO_NORMAL");
+    if (lpdwResult) *lpdwResult = 0;
     WNDPROC proc = nullptr;
     {
         Call c;
-        if (hWnd == HWND_BROADCAST) sim::not_simulated("SendMessageA to HWND_BROADCAST");
+        if (hWnd == HWND_BROADCAST) sim::not_simulated("SendMessageTimeoutA to HWND_BROADCAST");
         Kernel::Window* w = c.k.window_locked(hWnd);
         if (!w || w->destroying) {
             c.error(ERROR_INVALID_WINDOW_HANDLE);
@@ -316,14 +319,29 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
         }
         if (w->t != c.t) {
             // Another thread's window: it handles the message when it next
-            // reads its queue; this thread waits for the answer.
+            // reads its queue; this thread waits for the answer, at most
+            // uTimeout ms (the message is then withdrawn). A receiving
+            // thread that ends answers 0.
             LRESULT r = 0;
-            c.k.send_locked(c.lk, c.t, hWnd, Msg, wParam, lParam, INFINITE, &r);
-            return r;
+            if (!c.k.send_locked(c.lk, c.t, hWnd, Msg, wParam, lParam, uTimeout, &r)) {
+                c.error(c.k.window_locked(hWnd) ? ERROR_TIMEOUT : ERROR_INVALID_WINDOW_HANDLE);
+                return 0;
+            }
+            if (lpdwResult) *lpdwResult = static_cast<DWORD_PTR>(r);
+            return 1;
         }
         proc = w->proc;
     }
-    return proc(hWnd, Msg, wParam, lParam);
+    const LRESULT r = proc(hWnd, Msg, wParam, lParam);
+    if (lpdwResult) *lpdwResult = static_cast<DWORD_PTR>(r);
+    return 1;
+}
+
+LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+    if (hWnd == HWND_BROADCAST) sim::not_simulated("SendMessageA to HWND_BROADCAST");
+    DWORD_PTR dwResult = 0;
+    SendMessageTimeoutA(hWnd, Msg, wParam, lParam, SMTO_NORMAL, INFINITE, &dwResult);
+    return static_cast<LRESULT>(dwResult);
 }
 
 void WINAPI PostQuitMessage(int nExitCode) {

@@ -5,12 +5,9 @@
 #include "driver/channel.h"
 #include "driver/protocol.h"
 #include "inventory/touchscreen_list.h"
+#include "settings/settings.h"
 
 namespace {
-
-// The touchscreen's key is opened for reading and writing, like every key
-// the program opens.
-constexpr REGSAM kKeyAccess = KEY_QUERY_VALUE | KEY_SET_VALUE;
 
 // Room for "SerialNumber" in the key, NUL included.
 constexpr DWORD kSerialBytes = 32;
@@ -29,13 +26,36 @@ constexpr LONG kDefaultSwapXY = 0;
 // may itself carry any monitor number, -2 included.)
 bool HaveCurrentRecord() { return gpTouchscreens != nullptr && gpTouchscreens->HasCurrent(); }
 
-// Opens the current record's key. An empty path would name
-// HKEY_LOCAL_MACHINE itself, which is no touchscreen's key: it counts as a
-// key that cannot be opened.
+// Opens a touchscreen's key for reading and writing, like every key the
+// program opens. An empty path would name HKEY_LOCAL_MACHINE itself, which
+// is no touchscreen's key: it counts as a key that cannot be opened.
+bool OpenEntry(LPCSTR pszPath, HKEY* phKey) {
+    if (pszPath == nullptr || pszPath[0] == '\0') return false;
+    return OpenKeyReadWrite(pszPath, phKey) == ERROR_SUCCESS;
+}
+
+// Opens the current record's key.
 bool OpenTouchscreenKey(HKEY* phKey) {
     CHAR szPath[256] = "";
-    if (gpTouchscreens->GetRegistryPath(szPath) == 0) return false;
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, szPath, 0, kKeyAccess, phKey) == ERROR_SUCCESS;
+    gpTouchscreens->GetRegistryPath(szPath);
+    return OpenEntry(szPath, phKey);
+}
+
+// Compares the open key's "SerialNumber" with pszSerial. szKeySerial
+// receives the value as read ("" when none was).
+RegistryEntryVerdict JudgeOpenEntry(HKEY hKey, LPCSTR pszSerial, CHAR (&szKeySerial)[kSerialBytes + 1]) {
+    // One byte more than the registry may fill, and cleared: a value that
+    // comes without its NUL still ends inside the buffer.
+    std::memset(szKeySerial, 0, sizeof szKeySerial);
+    DWORD cbSerial = kSerialBytes;
+    DWORD dwType = 0;
+    if (RegQueryValueExA(hKey, "SerialNumber", nullptr, &dwType, reinterpret_cast<LPBYTE>(szKeySerial),
+                         &cbSerial) != ERROR_SUCCESS) {
+        // Missing or too long. What a failed read left is not a serial.
+        std::memset(szKeySerial, 0, sizeof szKeySerial);
+        return ENTRY_NO_SERIAL;
+    }
+    return std::strcmp(szKeySerial, pszSerial) == 0 ? ENTRY_OWN : ENTRY_OTHER_DEVICE;
 }
 
 void WriteDword(HKEY hKey, LPCSTR pszName, LONG iValue) {
@@ -51,35 +71,34 @@ int CheckRegistryEntry() {
     HKEY hKey = nullptr;
     if (!OpenTouchscreenKey(&hKey)) return 0;
 
-    // One byte more than the registry may fill, and cleared: a value that
-    // comes without its NUL still ends inside the buffer.
-    CHAR szKeySerial[kSerialBytes + 1];
-    std::memset(szKeySerial, 0, sizeof szKeySerial);
-    DWORD cbSerial = kSerialBytes;
-    DWORD dwType = 0;
-    if (RegQueryValueExA(hKey, "SerialNumber", nullptr, &dwType, reinterpret_cast<LPBYTE>(szKeySerial),
-                         &cbSerial) != ERROR_SUCCESS) {
-        // Missing or too long: nothing is written and the record keeps its
-        // monitor.
-        RegCloseKey(hKey);
-        return 0;
-    }
-
     CHAR szSerial[kSerialBytes];
     std::memset(szSerial, 0, sizeof szSerial);
     gpTouchscreens->GetSerialNumber(szSerial);
 
-    int iResult = 1;
-    if (std::strcmp(szKeySerial, szSerial) != 0) {
+    CHAR szKeySerial[kSerialBytes + 1];
+    const RegistryEntryVerdict verdict = JudgeOpenEntry(hKey, szSerial, szKeySerial);
+    // Missing or too long: nothing is written and the record keeps its
+    // monitor.
+    if (verdict == ENTRY_OTHER_DEVICE) {
         // The key belongs to another device: its monitor assignment no longer
         // holds, here or in the record. The driver is not told.
-        iResult = 0;
         WriteDword(hKey, "MonitorNumber", -1);
         gpTouchscreens->SetMonitor(-1);
     }
 
     RegCloseKey(hKey);
-    return iResult;
+    return verdict == ENTRY_OWN ? 1 : 0;
+}
+
+RegistryEntryVerdict JudgeRegistryEntry(LPCSTR pszPath, LPCSTR pszSerial, LPSTR pszKeySerial) {
+    if (pszKeySerial != nullptr) pszKeySerial[0] = '\0';
+    HKEY hKey = nullptr;
+    if (!OpenEntry(pszPath, &hKey)) return ENTRY_NO_KEY;
+    CHAR szKeySerial[kSerialBytes + 1];
+    const RegistryEntryVerdict verdict = JudgeOpenEntry(hKey, pszSerial, szKeySerial);
+    RegCloseKey(hKey);
+    if (pszKeySerial != nullptr) std::memcpy(pszKeySerial, szKeySerial, sizeof szKeySerial);
+    return verdict;
 }
 
 void WriteDefaultAlignment() {

@@ -78,6 +78,16 @@ LONG GridScreens(DWORD dwSetting, LONG nLimit) {
     return n;
 }
 
+}  // namespace
+
+void GridShape(DWORD dwNumXScreens, DWORD dwNumYScreens, LONG* pnColumns, LONG* pnRows) {
+    // Every count of 1 or more is the grid's, within MAX_GRID_CELLS cells.
+    *pnColumns = GridScreens(dwNumXScreens, MAX_GRID_CELLS);
+    *pnRows = GridScreens(dwNumYScreens, MAX_GRID_CELLS / *pnColumns);
+}
+
+namespace {
+
 // UPDATE_MONITOR_INFO, the same on both paths: the monitor's rectangle goes
 // to the first touchscreen in the list that carries this monitor, or to
 // touchscreen 0 when none does, unless the record is unchanged since the
@@ -122,9 +132,9 @@ int BuildGrid() {
         return MONITORS_NO_SETTINGS;
     }
 
-    // Every count of 1 or more is the grid's, within MAX_GRID_CELLS cells.
-    const LONG nColumns = GridScreens(gdwNumXScreens, MAX_GRID_CELLS);
-    const LONG nRows = GridScreens(gdwNumYScreens, MAX_GRID_CELLS / nColumns);
+    LONG nColumns = 1;
+    LONG nRows = 1;
+    GridShape(gdwNumXScreens, gdwNumYScreens, &nColumns, &nRows);
     const LONG nCells = nColumns * nRows;
 
     ReleaseMonitorArrays();

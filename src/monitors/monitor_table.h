@@ -38,6 +38,11 @@ inline constexpr int MONITORS_NO_MEMORY = 6;    // the arrays or the key object 
 // "negative" REG_DWORD) count as 1.
 inline constexpr LONG MAX_GRID_CELLS = 65536;
 
+// The Windows 95 grid's columns and rows for the driver's settings
+// "NumXScreens" and "NumYScreens" as their storage holds them, by the rules
+// above.
+void GridShape(DWORD dwNumXScreens, DWORD dwNumYScreens, LONG* pnColumns, LONG* pnRows);
+
 // The current records, indexed by monitor number; none before the first
 // build.
 extern MONITORINFO* gpMonitors;

@@ -134,7 +134,7 @@ size_t FormatTextV(char* pchDest, size_t cchDest, const char* pszFormat, va_list
     return sink.cchTotal;
 }
 
-size_t FormatText(char* pchDest, size_t cchDest, const char* pszFormat, ...) {
+size_t FormatTextUnchecked(char* pchDest, size_t cchDest, const char* pszFormat, ...) {
     va_list args;
     va_start(args, pszFormat);
     const size_t cch = FormatTextV(pchDest, cchDest, pszFormat, args);

@@ -36,6 +36,7 @@ typedef intptr_t INT_PTR;
 typedef uintptr_t ULONG_PTR;
 typedef intptr_t LONG_PTR;
 typedef ULONG_PTR DWORD_PTR;
+typedef DWORD_PTR* PDWORD_PTR;
 typedef ULONG_PTR SIZE_T;
 typedef UINT_PTR WPARAM;
 typedef LONG_PTR LPARAM;
@@ -118,6 +119,7 @@ typedef HKEY* PHKEY;
 #define ERROR_GEN_FAILURE 31L
 #define ERROR_NOT_ENOUGH_QUOTA 1816L
 #define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_TIMEOUT 1460L
 
 // ---------------------------------------------------------------- waits
 #define WAIT_OBJECT_0 0x00000000u
@@ -494,6 +496,9 @@ LRESULT WINAPI DispatchMessageA(const MSG* lpMsg);
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam);
 LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+#define SMTO_NORMAL 0x0000
+LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags, UINT uTimeout,
+                                   PDWORD_PTR lpdwResult);
 void WINAPI PostQuitMessage(int nExitCode);
 DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds,
                                        DWORD dwWakeMask);

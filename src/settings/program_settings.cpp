@@ -16,35 +16,13 @@ const char* TypeName(DWORD dwType) {
     }
 }
 
-struct ReadSetting {
-    SettingOutcome outcome;
-    DWORD dwValue;  // valid for SETTING_OK and SETTING_BAD_RANGE
-};
-
-// One value of the open key (or of no key: hKey 0 reads as missing). A
-// rejected value is traced, when the trace is on, with what was wrong.
-ReadSetting Read(HKEY hKey, const char* pszName, DWORD dwMin, DWORD dwMax, bool bZeroIsOff, const char* pszOff) {
-    ReadSetting r = {SETTING_MISSING, 0};
-    if (hKey == nullptr) return r;
-    DWORD dwType = 0;
-    DWORD dwValue = 0;
-    DWORD cbData = sizeof dwValue;
-    const LONG lQuery =
-        RegQueryValueExA(hKey, pszName, nullptr, &dwType, reinterpret_cast<LPBYTE>(&dwValue), &cbData);
-    r.outcome = CheckSetting(lQuery, dwType, cbData, dwValue, dwMin, dwMax, bZeroIsOff);
-    r.dwValue = dwValue;
-    if (!TraceOn()) return r;
-    if (r.outcome == SETTING_BAD_TYPE)
-        TraceLine("settings", "rejected=%s type=%s cbData=%lu range=%lu..%lu: %s", pszName, TypeName(dwType),
-                  static_cast<unsigned long>(cbData), static_cast<unsigned long>(dwMin),
-                  static_cast<unsigned long>(dwMax), pszOff);
-    else if (r.outcome == SETTING_BAD_RANGE)
-        TraceLine("settings", "rejected=%s value=%lu range=%lu..%lu: %s", pszName, static_cast<unsigned long>(dwValue),
-                  static_cast<unsigned long>(dwMin), static_cast<unsigned long>(dwMax), pszOff);
-    return r;
-}
-
 }  // namespace
+
+const ProgramSettingRule ProgramSettingRules[PROGRAM_SETTINGS_COUNT] = {
+    {"Trace", 0, 1, false, "trace off"},
+    {"HoldTimeMs", HOLD_TIME_MIN_MS, HOLD_TIME_MAX_MS, true, "press-and-hold off"},
+    {"HoldRadius", HOLD_RADIUS_MIN, HOLD_RADIUS_MAX, false, "press-and-hold off"},
+};
 
 SettingOutcome CheckSetting(LONG lQuery, DWORD dwType, DWORD cbData, DWORD dwValue, DWORD dwMin, DWORD dwMax,
                             bool bZeroIsOff) {
@@ -57,33 +35,73 @@ SettingOutcome CheckSetting(LONG lQuery, DWORD dwType, DWORD cbData, DWORD dwVal
     return SETTING_OK;
 }
 
-void LoadProgramSettings() {
+void ReadProgramSettings(ProgramSettings* p) {
     // Read access only: the program never writes its own key, and an
     // ordinary user under Windows NT may read it.
     HKEY hKey = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, PROGRAM_SETTINGS_KEY, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS)
-        hKey = nullptr;
-
-    // The trace first, so that it can tell about the other two.
-    const ReadSetting trace = Read(hKey, "Trace", 0, 1, false, "trace off");
-    gbTrace.store(trace.outcome == SETTING_OK ? static_cast<LONG>(trace.dwValue) : 0);
-
-    const ReadSetting time =
-        Read(hKey, "HoldTimeMs", HOLD_TIME_MIN_MS, HOLD_TIME_MAX_MS, true, "press-and-hold off");
-    const ReadSetting radius =
-        Read(hKey, "HoldRadius", HOLD_RADIUS_MIN, HOLD_RADIUS_MAX, false, "press-and-hold off");
+    p->lOpen = RegOpenKeyExA(HKEY_LOCAL_MACHINE, PROGRAM_SETTINGS_KEY, 0, KEY_QUERY_VALUE, &hKey);
+    if (p->lOpen != ERROR_SUCCESS) hKey = nullptr;
+    for (int i = 0; i < PROGRAM_SETTINGS_COUNT; ++i) {
+        const ProgramSettingRule& rule = ProgramSettingRules[i];
+        ProgramSettingValue& v = p->values[i];
+        v.outcome = SETTING_MISSING;
+        v.dwType = v.cbData = v.dwValue = 0;
+        if (hKey == nullptr) continue;
+        DWORD dwValue = 0;
+        DWORD cbData = sizeof dwValue;
+        const LONG lQuery =
+            RegQueryValueExA(hKey, rule.pszName, nullptr, &v.dwType, reinterpret_cast<LPBYTE>(&dwValue), &cbData);
+        v.cbData = cbData;
+        v.outcome = CheckSetting(lQuery, v.dwType, cbData, dwValue, rule.dwMin, rule.dwMax, rule.bZeroIsOff);
+        if (v.outcome == SETTING_OK || v.outcome == SETTING_BAD_RANGE) v.dwValue = dwValue;
+    }
     if (hKey != nullptr) RegCloseKey(hKey);
 
-    DWORD dwTimeMs = time.outcome == SETTING_OK ? time.dwValue : 0;
-    DWORD dwRadius = HOLD_RADIUS_DEFAULT;
-    if (radius.outcome == SETTING_OK) dwRadius = radius.dwValue;
-    else if (radius.outcome != SETTING_MISSING) dwTimeMs = 0;
+    const ProgramSettingValue& trace = p->values[PROGRAM_SETTING_TRACE];
+    const ProgramSettingValue& time = p->values[PROGRAM_SETTING_HOLD_TIME];
+    const ProgramSettingValue& radius = p->values[PROGRAM_SETTING_HOLD_RADIUS];
+    p->lTrace = trace.outcome == SETTING_OK ? static_cast<LONG>(trace.dwValue) : 0;
+    p->dwHoldTimeMs = time.outcome == SETTING_OK ? time.dwValue : 0;
+    p->dwHoldRadius = HOLD_RADIUS_DEFAULT;
+    if (radius.outcome == SETTING_OK) p->dwHoldRadius = radius.dwValue;
+    else if (radius.outcome != SETTING_MISSING) p->dwHoldTimeMs = 0;
+}
+
+namespace {
+
+// With the trace on: which value was rejected, and why.
+void TraceRejected(const ProgramSettings& s, int i) {
+    const ProgramSettingRule& rule = ProgramSettingRules[i];
+    const ProgramSettingValue& v = s.values[i];
+    if (v.outcome == SETTING_BAD_TYPE)
+        TraceLine("settings", "rejected=%s type=%s cbData=%lu range=%lu..%lu: %s", rule.pszName, TypeName(v.dwType),
+                  static_cast<unsigned long>(v.cbData), static_cast<unsigned long>(rule.dwMin),
+                  static_cast<unsigned long>(rule.dwMax), rule.pszOff);
+    else if (v.outcome == SETTING_BAD_RANGE)
+        TraceLine("settings", "rejected=%s value=%lu range=%lu..%lu: %s", rule.pszName,
+                  static_cast<unsigned long>(v.dwValue), static_cast<unsigned long>(rule.dwMin),
+                  static_cast<unsigned long>(rule.dwMax), rule.pszOff);
+}
+
+}  // namespace
+
+void LoadProgramSettings() {
+    ProgramSettings s;
+    ReadProgramSettings(&s);
+    // The trace first, so that it can tell about the other two; a rejected
+    // "Trace" is told by the trace that was on until now.
+    if (TraceOn()) TraceRejected(s, PROGRAM_SETTING_TRACE);
+    gbTrace.store(s.lTrace);
+    if (TraceOn())
+        for (int i = 0; i < PROGRAM_SETTINGS_COUNT; ++i)
+            if (i != PROGRAM_SETTING_TRACE) TraceRejected(s, i);
+
     // The radius first: a worker that sees the new time sees its radius.
-    gdwHoldRadius.store(dwRadius);
-    gdwHoldTimeMs.store(dwTimeMs);
+    gdwHoldRadius.store(s.dwHoldRadius);
+    gdwHoldTimeMs.store(s.dwHoldTimeMs);
 
     if (TraceOn())
         TraceLine("settings", "key=\"HKEY_LOCAL_MACHINE\\%s\" Trace=1 HoldTimeMs=%lu HoldRadius=%lu",
-                  PROGRAM_SETTINGS_KEY, static_cast<unsigned long>(dwTimeMs),
-                  static_cast<unsigned long>(dwRadius));
+                  PROGRAM_SETTINGS_KEY, static_cast<unsigned long>(s.dwHoldTimeMs),
+                  static_cast<unsigned long>(s.dwHoldRadius));
 }

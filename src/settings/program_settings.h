@@ -51,6 +51,45 @@ enum SettingOutcome {
 SettingOutcome CheckSetting(LONG lQuery, DWORD dwType, DWORD cbData, DWORD dwValue, DWORD dwMin, DWORD dwMax,
                             bool bZeroIsOff);
 
+// The three values, in the order they are read: the trace first, so that it
+// can tell about the other two.
+enum ProgramSettingIndex {
+    PROGRAM_SETTING_TRACE,
+    PROGRAM_SETTING_HOLD_TIME,
+    PROGRAM_SETTING_HOLD_RADIUS,
+    PROGRAM_SETTINGS_COUNT
+};
+
+// What a value may hold, and what a rejected one turns off.
+struct ProgramSettingRule {
+    const char* pszName;
+    DWORD dwMin, dwMax;
+    bool bZeroIsOff;     // 0 is in range as well: the feature is off
+    const char* pszOff;  // "trace off", "press-and-hold off"
+};
+extern const ProgramSettingRule ProgramSettingRules[PROGRAM_SETTINGS_COUNT];
+
+// One value as read from the key.
+struct ProgramSettingValue {
+    SettingOutcome outcome;
+    DWORD dwType;   // the registry's type and size (not for SETTING_MISSING);
+    DWORD cbData;   // for a value longer than 4 bytes, its whole size
+    DWORD dwValue;  // the 4 bytes read: for SETTING_OK and SETTING_BAD_RANGE
+};
+
+// The key's values and what is in force with them.
+struct ProgramSettings {
+    LONG lOpen;  // the key's RegOpenKeyExA result; any failure reads as no key
+    ProgramSettingValue values[PROGRAM_SETTINGS_COUNT];
+    LONG lTrace;          // 0 or 1
+    DWORD dwHoldTimeMs;   // 0 when press-and-hold is off
+    DWORD dwHoldRadius;
+};
+
+// Reads the key (for reading only) and judges its values by the rules
+// above; sets nothing, traces nothing, writes nothing.
+void ReadProgramSettings(ProgramSettings* pSettings);
+
 // Reads the three values, sets gbTrace, gdwHoldTimeMs and gdwHoldRadius,
 // and, with the trace on, writes one "settings" line with what is in force
 // and one line for each value that was rejected.

@@ -59,11 +59,24 @@ void SelectServiceKey() {
 
 // ---------------------------------------------------------------- registry keys
 
+LONG OpenKeyReadWrite(LPCSTR pszPath, HKEY* phKey) {
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, pszPath, 0, kKeyAccess, phKey);
+}
+
+LONG QueryStoredValue(HKEY hKey, LPCSTR pszName, LPVOID pData, DWORD cbStorage, LPDWORD pdwType, LPDWORD pcbData) {
+    DWORD cbData = cbStorage;
+    DWORD dwType = 0;
+    const LONG lQuery = RegQueryValueExA(hKey, pszName, nullptr, &dwType, static_cast<LPBYTE>(pData), &cbData);
+    if (pdwType != nullptr) *pdwType = dwType;
+    if (pcbData != nullptr) *pcbData = cbData;
+    return lQuery;
+}
+
 RegistryKey::RegistryKey(LPCSTR pszPath) : szPath(), nLastError(0) {
     CopyText(szPath, sizeof szPath, pszPath);
 
     HKEY hKey = nullptr;
-    nLastError = RegOpenKeyExA(HKEY_LOCAL_MACHINE, szPath, 0, kKeyAccess, &hKey);
+    nLastError = OpenKeyReadWrite(szPath, &hKey);
     if (nLastError == ERROR_SUCCESS) RegCloseKey(hKey);
 }
 
@@ -71,7 +84,7 @@ LONG RegistryKey::LastError() const { return nLastError; }
 
 LONG RegistryKey::ReadValues(RegValueEntry* pTable) {
     HKEY hKey = nullptr;
-    const LONG lOpen = RegOpenKeyExA(HKEY_LOCAL_MACHINE, szPath, 0, kKeyAccess, &hKey);
+    const LONG lOpen = OpenKeyReadWrite(szPath, &hKey);
     if (lOpen != ERROR_SUCCESS) {
         nLastError = lOpen;
         return 0;
@@ -81,13 +94,8 @@ LONG RegistryKey::ReadValues(RegValueEntry* pTable) {
     LONG nRead = 0;
     // A missing name ends a table as the empty one does.
     for (RegValueEntry* pRow = pTable; pRow->pszName != nullptr && pRow->pszName[0] != '\0'; ++pRow) {
-        // The registry's type is taken and not looked at: any value that fits
-        // the storage is accepted as raw bytes. A shorter value replaces only
-        // the leading bytes of the storage.
-        DWORD cbData = pRow->cbData;
-        DWORD dwType = 0;
-        const LONG lQuery =
-            RegQueryValueExA(hKey, pRow->pszName, nullptr, &dwType, static_cast<LPBYTE>(pRow->pData), &cbData);
+        // Any value that fits the storage is accepted as raw bytes.
+        const LONG lQuery = QueryStoredValue(hKey, pRow->pszName, pRow->pData, pRow->cbData, nullptr, nullptr);
         if (lQuery == ERROR_SUCCESS) {
             ++nRead;
             pRow->bLoaded = TRUE;

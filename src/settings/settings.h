@@ -47,6 +47,19 @@ struct RegValueEntry {
 
 // ---------------------------------------------------------------- registry keys
 
+// Opens a sub-key of HKEY_LOCAL_MACHINE as the program opens every key: for
+// reading and writing (KEY_QUERY_VALUE | KEY_SET_VALUE). Opening writes
+// nothing. Returns RegOpenKeyExA's result; *phKey is the key on success.
+LONG OpenKeyReadWrite(LPCSTR pszPath, HKEY* phKey);
+
+// Reads one named value of an open key into pData, cbStorage bytes, as
+// ReadValues reads each row: the registry's type is taken and not looked at,
+// and a value that fits the storage replaces its leading bytes. Returns
+// RegQueryValueExA's result: ERROR_SUCCESS when the value counts as read,
+// ERROR_MORE_DATA when it is larger than the storage. pdwType and pcbData
+// (may be null) receive the value's type and the bytes it took. Shows nothing.
+LONG QueryStoredValue(HKEY hKey, LPCSTR pszName, LPVOID pData, DWORD cbStorage, LPDWORD pdwType, LPDWORD pcbData);
+
 // One sub-key of HKEY_LOCAL_MACHINE. It holds no open handle: every
 // operation opens the key for reading and writing, works and closes it.
 class RegistryKey {

@@ -12,7 +12,7 @@ const char kPrefix[] = "RykXyLdr: ";
 
 }  // namespace
 
-void TraceLine(const char* pszEvent, const char* pszFormat, ...) {
+void TraceLineUnchecked(const char* pszEvent, const char* pszFormat, ...) {
     char szLine[256];
     size_t cb = FormatText(szLine, sizeof szLine, "%s%s ", kPrefix, pszEvent);
     if (cb > sizeof szLine - 1) cb = sizeof szLine - 1;

@@ -28,4 +28,9 @@ inline bool TraceOn() { return gbTrace.load(std::memory_order_relaxed) != 0; }
 // style), ending in a line break. A line longer than 255 characters is cut;
 // it still ends with its line break. Thread-safe: each line is one call.
 // The formats FormatText understands (platform/text.h).
-void TraceLine(const char* pszEvent, const char* pszFormat, ...) RYK_FORMAT_CHECK(2, 3);
+// The format is checked as FormatText's is.
+void TraceLineUnchecked(const char* pszEvent, const char* pszFormat, ...);
+template <typename... Args>
+void TraceLine(const char* pszEvent, ryk_format::FormatString<std::type_identity_t<Args>...> format, Args... args) {
+    TraceLineUnchecked(pszEvent, format.psz, args...);
+}

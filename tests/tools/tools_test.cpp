@@ -13,11 +13,13 @@
 #include <utility>
 #include <vector>
 
+#include "common/tool.h"
 #include "ctl/ctl.h"
 #include "desktop.h"
 #include "driver/protocol.h"
 #include "machine.h"
 #include "orvane/driver.h"
+#include "platform/text.h"
 #include "platform/win32.h"
 #include "probe/probe.h"
 #include "registry.h"
@@ -54,6 +56,7 @@ struct Broadcast {
     LPARAM lparam;
 };
 std::vector<Broadcast> g_answers;
+bool g_quit_after_answer = false;  // as RykXyLdr after a rebuild that found no touchscreen
 bool g_answer_window_seen = false;
 UINT g_plexor = 0;
 
@@ -62,6 +65,7 @@ LRESULT CALLBACK StandInProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) 
         g_answer_window_seen = FindWindowA("RykXyCtlAnswer", nullptr) != nullptr;
         for (const Broadcast& b : g_answers)
             PostMessageA(HWND_BROADCAST, RegisterWindowMessageA(b.message), b.wparam, b.lparam);
+        if (g_quit_after_answer) PostQuitMessage(2);
         return 0;
     }
     if (msg == WM_DESTROY) {
@@ -89,6 +93,7 @@ struct AnswerCase {
     std::vector<Broadcast> answers;
     DWORD exit_code;
     const char* says;
+    bool quits = false;  // the stand-in ends after its answer
 };
 
 void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
@@ -98,6 +103,7 @@ class CtlAnswers : public ::testing::TestWithParam<AnswerCase> {};
 TEST_P(CtlAnswers, AreMatchedToTheCommand) {
     const AnswerCase& c = GetParam();
     g_answers = c.answers;
+    g_quit_after_answer = c.quits;
     g_answer_window_seen = false;
     sim::Machine m;
     m.start_process("RykXyLdr.exe", StandIn);
@@ -120,6 +126,10 @@ const AnswerCase kAnswers[] = {
      "rebuilt its touchscreen list"},
     {"RefreshKeepAnsweredLikeRefresh", "refresh --keep", {{"Quavel4683", 2, 0}}, 0, "kept its touchscreen list"},
     {"NoAnswerInTime", "--timeout 250 refresh", {}, 3, "No answer from RykXyLdr within 250 ms."},
+    {"RefreshAnsweredByAProgramThatThenEnded", "refresh", {{"Quavel4683", 2, 0}}, 4,
+     "RykXyLdr answered and then ended: its window is gone. The driver gave no touchscreen", true},
+    {"AssignAnsweredByAProgramThatThenEnded", "assign 1 0", {{"Quavel4683", 2, 0}}, 4,
+     "RykXyLdr answered and then ended: its window is gone.\r\n", true},
     {"OnlyAnswersThatDoNotFitTheCommand", "refresh --timeout 40", {{"Quavel4683", 2, 1}, {"Quavel4683", 1, 0}}, 3,
      "No answer from RykXyLdr within 40 ms."},
 };
@@ -128,6 +138,7 @@ INSTANTIATE_TEST_SUITE_P(StandIn, CtlAnswers, ::testing::ValuesIn(kAnswers),
 
 TEST(CtlAnswers, RightButtonWaitsForNothing) {
     g_answers.clear();
+    g_quit_after_answer = false;
     sim::Machine m;
     m.start_process("RykXyLdr.exe", StandIn);
     m.settle();
@@ -136,6 +147,48 @@ TEST(CtlAnswers, RightButtonWaitsForNothing) {
     EXPECT_EQ(r.exit_code, 0u) << r.output;
     EXPECT_EQ(m.now_us(), before) << "right-button has no answer to wait for";
 }
+
+// ------------------------------------------------------------------ RykXyCtl's own failures
+
+struct OwnFailureCase {
+    const char* name;
+    const char* function;  // fails at its first call by RykXyCtl
+    std::string args;
+    const char* says;
+};
+
+void PrintTo(const OwnFailureCase& c, std::ostream* os) { *os << c.name; }
+
+class CtlOwnFailures : public ::testing::TestWithParam<OwnFailureCase> {};
+
+TEST_P(CtlOwnFailures, AreReportedAsItsOwnNotAsRykXyLdrNotRunning) {
+    const OwnFailureCase& c = GetParam();
+    g_answers = {{"Quavel4683", 2, 0}};
+    g_quit_after_answer = false;
+    sim::Machine m;
+    m.start_process("RykXyLdr.exe", StandIn);
+    m.settle();
+    m.set_failing_process("RykXyCtl.exe");
+    m.fail_call(c.function, m.call_counts()[c.function] + 1);  // the stand-in's calls were counted
+    const ToolRun r = RunTool(m, "RykXyCtl", c.args, RykXyCtlMain);
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.exit_code, 5u) << r.output;
+    EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("not running"), std::string::npos) << r.output;
+}
+
+const OwnFailureCase kOwnFailures[] = {
+    {"AnswerWindow", "CreateWindowExA", "refresh",
+     "RykXyCtl could not send the command: CreateWindowExA of its answer window failed (error 8)."},
+    {"RegisteredMessage", "RegisterWindowMessageA", "assign 0 0",
+     "RykXyCtl could not send the command: RegisterWindowMessageA failed"},
+    {"PostOfAssign", "PostMessageA", "assign 0 0",
+     "RykXyCtl could not send the command: PostMessageA to RykXyLdr's window failed (error 1816)."},
+    {"PostOfRightButton", "PostMessageA", "right-button on",
+     "RykXyCtl could not send the command: PostMessageA to RykXyLdr's window failed (error 1816)."},
+};
+INSTANTIATE_TEST_SUITE_P(StandIn, CtlOwnFailures, ::testing::ValuesIn(kOwnFailures),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 // ------------------------------------------------------------------ command lines
 
@@ -175,7 +228,99 @@ const UsageCase kUsage[] = {
     {"QuotedWordWithBlank", "\"right button\" on", "unknown command \"right button\""},
     {"EscapedQuote", "right-button \\\"on\\\"", "right-button takes on, off or toggle, not \"\"on\"\""},
 };
+TEST(CommandLine, ToolsSplitItAsTheProgramsStartUpDoes) {
+    const char* const lines[] = {
+        "RykXyCtl.exe right-button \"o\"\"n\"",         // "" inside quotes
+        "C:\\dir\\\"x y\"\\RykXyCtl.exe status",        // a quote inside the program's name
+        "\"C:\\Program Files\\RykXyCtl.exe\" assign 1 2",
+        "p a\\\\\"b c\" \\\"d",
+    };
+    for (const char* line : lines) {
+        ryktool::Args a;
+        ryktool::SplitCommandLine(line, &a);
+        std::string buffer(std::string(line).size() + 1, '\0');
+        std::vector<char*> argv(64, nullptr);
+        const int n = ::SplitCommandLine(line, buffer.data(), argv.data(), static_cast<int>(argv.size()));
+        ASSERT_EQ(a.argc, n) << line;
+        for (int i = 0; i < n; ++i) EXPECT_STREQ(a.argv[i], argv[i]) << line;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(CommandLine, CtlUsage, ::testing::ValuesIn(kUsage),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// ------------------------------------------------------------------ the program's own settings
+
+struct ProgramSettingsCase {
+    const char* name;
+    std::vector<std::pair<const char*, sim::RegValue>> values;  // under SOFTWARE\RykXyLdr; none: no key
+    std::vector<const char*> text;  // in the text output
+    std::vector<const char*> json;  // in the --json output
+};
+
+void PrintTo(const ProgramSettingsCase& c, std::ostream* os) { *os << c.name; }
+
+sim::RegValue Dword(DWORD v) {
+    return {REG_DWORD, {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16),
+                        static_cast<BYTE>(v >> 24)}};
+}
+
+class ProbeProgramSettings : public ::testing::TestWithParam<ProgramSettingsCase> {};
+
+TEST_P(ProbeProgramSettings, ShowEachValueWhatIsInEffectAndAFindingForEachRejectedOne) {
+    const ProgramSettingsCase& c = GetParam();
+    sim::Machine m;
+    for (const auto& [name, value] : c.values)
+        m.registry().set_value(HKEY_LOCAL_MACHINE, "SOFTWARE\\RykXyLdr", name, value.type, value.bytes);
+    const ToolRun text = RunTool(m, "RykXyProbe", "", RykXyProbeMain);
+    for (const char* want : c.text) EXPECT_NE(text.output.find(want), std::string::npos) << want << "\n" << text.output;
+    const ToolRun json = RunTool(m, "RykXyProbe", "--json", RykXyProbeMain);
+    for (const char* want : c.json) EXPECT_NE(json.output.find(want), std::string::npos) << want << "\n" << json.output;
+    EXPECT_TRUE(m.misuse().empty());
+}
+
+const ProgramSettingsCase kProgramSettings[] = {
+    {"NoKey",
+     {},
+     {"Program settings: HKEY_LOCAL_MACHINE\\SOFTWARE\\RykXyLdr (no key: every value missing)",
+      "  HoldTimeMs: missing (the default)", "  in effect: press-and-hold off, trace off"},
+     {"\"program_settings\":{\"path\":\"SOFTWARE\\\\RykXyLdr\",\"readable\":false,\"error\":2,",
+      "\"trace\":false,\"hold_time_ms\":0,\"hold_radius\":8}"}},
+    {"AllInRange",
+     {{"HoldTimeMs", Dword(500)}, {"HoldRadius", Dword(12)}, {"Trace", Dword(1)}},
+     {"  Trace: 1 (REG_DWORD, 4 bytes; in effect)", "  HoldTimeMs: 500 (REG_DWORD, 4 bytes; in effect)",
+      "  HoldRadius: 12 (REG_DWORD, 4 bytes; in effect)",
+      "  in effect: press-and-hold after 500 ms within 12 pixels, trace on"},
+     {"{\"name\":\"HoldTimeMs\",\"state\":\"ok\",\"type\":\"REG_DWORD\",\"size\":4,\"value\":500,\"in_effect\":true}",
+      "\"trace\":true,\"hold_time_ms\":500,\"hold_radius\":12}"}},
+    {"HoldTimeBelowItsRange",
+     {{"HoldTimeMs", Dword(50)}},
+     {"  HoldTimeMs: 50 (REG_DWORD, 4 bytes; rejected, outside 0 or 100 to 5000: press-and-hold off)",
+      "HoldTimeMs in HKEY_LOCAL_MACHINE\\SOFTWARE\\RykXyLdr is 50, outside 0 or 100 to 5000, so RykXyLdr rejects "
+      "it: press-and-hold off; make it a REG_DWORD from 0 or 100 to 5000, or delete it."},
+     {"{\"name\":\"HoldTimeMs\",\"state\":\"bad_range\",\"type\":\"REG_DWORD\",\"size\":4,\"value\":50,"
+      "\"in_effect\":false}",
+      "{\"kind\":\"program_setting\",\"touchscreen\":null,\"text\":\"HoldTimeMs in"}},
+    {"BadRadiusTurnsAGoodHoldTimeOff",
+     {{"HoldTimeMs", Dword(500)}, {"HoldRadius", Dword(300)}},
+     {"  HoldTimeMs: 500 (REG_DWORD, 4 bytes; not in effect: HoldRadius is rejected)",
+      "  HoldRadius: 300 (REG_DWORD, 4 bytes; rejected, outside 0 to 200: press-and-hold off)",
+      "  in effect: press-and-hold off, trace off", "HoldRadius in HKEY_LOCAL_MACHINE\\SOFTWARE\\RykXyLdr is 300"},
+     {"\"value\":500,\"in_effect\":false}", "\"hold_time_ms\":0,\"hold_radius\":8}"}},
+    {"RadiusAsLargeAsADwordGoes",
+     {{"HoldRadius", Dword(0xFFFFFFFFu)}},
+     {"  HoldRadius: 4294967295 (REG_DWORD, 4 bytes; rejected, outside 0 to 200: press-and-hold off)"},
+     {"\"value\":4294967295,"}},
+    {"WrongTypeAndSize",
+     {{"Trace", {REG_SZ, {'1', 0}}}, {"HoldTimeMs", {REG_BINARY, {0xF4, 0x01, 0, 0, 0}}}},
+     {"  Trace: a REG_SZ of 2 bytes (rejected, not a REG_DWORD of 4 bytes: trace off)",
+      "  HoldTimeMs: a REG_BINARY of 5 bytes (rejected, not a REG_DWORD of 4 bytes: press-and-hold off)",
+      "Trace in HKEY_LOCAL_MACHINE\\SOFTWARE\\RykXyLdr is a REG_SZ of 2 bytes, not a REG_DWORD of 4 bytes, so "
+      "RykXyLdr rejects it: trace off; make it a REG_DWORD from 0 to 1, or delete it."},
+     {"{\"name\":\"Trace\",\"state\":\"bad_type\",\"type\":\"REG_SZ\",\"size\":2,\"in_effect\":false}",
+      "{\"name\":\"HoldTimeMs\",\"state\":\"bad_type\",\"type\":\"REG_BINARY\",\"size\":5,"}},
+};
+INSTANTIATE_TEST_SUITE_P(Registry, ProbeProgramSettings, ::testing::ValuesIn(kProgramSettings),
                          [](const auto& p) { return std::string(p.param.name); });
 
 // ------------------------------------------------------------------ the probe beside the real program

@@ -1,6 +1,7 @@
 #include "tool.h"
 
 #include "monitors/monitor_table.h"
+#include "platform/text.h"
 
 namespace ryktool {
 
@@ -92,6 +93,12 @@ Out& Out::Int(LONG v) {
     return Text(sz);
 }
 
+Out& Out::Uint(DWORD v) {
+    char sz[16];
+    wsprintfA(sz, "%lu", v);
+    return Text(sz);
+}
+
 Out& Out::Hex(DWORD v) {
     char sz[16];
     wsprintfA(sz, "0x%08lX", v);
@@ -114,62 +121,15 @@ Out& Out::JsonBool(bool b) { return Text(b ? "true" : "false"); }
 
 // ---------------------------------------------------------------- command line
 
-void SplitCommandLine(const char* p, Args* a) {
+void SplitCommandLine(const char* pszCommandLine, Args* a) {
+    // The program's own splitter, the one its console start-up gives main:
+    // one set of rules for every program.
     a->argc = 0;
-    a->bTooLong = false;
-    int nStore = 0;
-    auto put = [&](char c) {
-        if (nStore < Args::STORE - 1) a->store[nStore++] = c;
-        else a->bTooLong = true;
-    };
-    auto blank = [](char c) { return c == ' ' || c == '\t'; };
-
-    // The program's name: up to the first blank, or quoted; no escapes.
-    bool first = true;
-    while (*p) {
-        while (blank(*p)) ++p;
-        if (!*p) break;
-        if (a->argc == Args::MAX_ARGS || nStore >= Args::STORE - 1) {
-            a->bTooLong = true;
-            break;
-        }
-        a->argv[a->argc++] = a->store + nStore;
-        bool quoted = false;
-        if (first) {
-            if (*p == '"') {
-                for (++p; *p && *p != '"'; ++p) put(*p);
-                if (*p) ++p;
-            } else {
-                for (; *p && !blank(*p); ++p) put(*p);
-            }
-            first = false;
-        } else {
-            while (*p && (quoted || !blank(*p))) {
-                int nSlashes = 0;
-                while (*p == '\\') {
-                    ++nSlashes;
-                    ++p;
-                }
-                if (*p == '"') {
-                    for (int i = 0; i < nSlashes / 2; ++i) put('\\');
-                    if (nSlashes % 2) {
-                        put('"');
-                    } else if (quoted && p[1] == '"') {
-                        put('"');  // "" inside quotes is one quote
-                        ++p;
-                    } else {
-                        quoted = !quoted;
-                    }
-                    ++p;
-                } else {
-                    for (int i = 0; i < nSlashes; ++i) put('\\');
-                    if (*p && (quoted || !blank(*p))) put(*p++);
-                }
-            }
-        }
-        if (nStore < Args::STORE) a->store[nStore++] = 0;
-        else a->store[Args::STORE - 1] = 0;
-    }
+    a->bTooLong = Length(pszCommandLine) + 1 > Args::STORE;
+    if (a->bTooLong) return;
+    const int n = ::SplitCommandLine(pszCommandLine, a->store, a->argv, Args::MAX_ARGS);
+    a->bTooLong = n > Args::MAX_ARGS;
+    a->argc = n < Args::MAX_ARGS ? n : Args::MAX_ARGS;
 }
 
 // ---------------------------------------------------------------- RykXyLdr
@@ -230,19 +190,30 @@ BOOL CALLBACK CollectMonitor(HMONITOR hMonitor, HDC, LPRECT, LPARAM dwData) {
     return TRUE;
 }
 
-// A grid setting as RykXyLdr reads it: the value's bytes over the default 1.
-DWORD GridSetting(HKEY hKey, const char* pszName) {
-    DWORD v = 1;
-    DWORD cb = sizeof v;
-    if (hKey) RegQueryValueExA(hKey, pszName, nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &cb);
-    return v;
-}
-
-// A grid dimension held as RykXyLdr holds it: at least 1, at most nLimit.
-LONG GridCount(DWORD dwSetting, LONG nLimit) {
-    const LONG n = static_cast<LONG>(dwSetting);
-    if (n < 1) return 1;
-    return n > nLimit ? nLimit : n;
+// The Windows 95 build's read of the driver's settings, as RykXyLdr's
+// RegistryKey::ReadValues reads them but into storage of its own: every row
+// in turn, each into a copy that holds its default. The grid's two counts
+// come out in *pdwColumns and *pdwRows; the result is the number of rows
+// read, *plError the error of the last row that was not.
+LONG ReadGridSettings(HKEY hKey, DWORD* pdwColumns, DWORD* pdwRows, LONG* plError) {
+    LONG nRead = 0;
+    for (int i = 0; i < DRIVER_SETTINGS_ROWS; ++i) {
+        const RegValueEntry& row = DriverSettings[i];
+        DWORD dwScratch = 0;
+        DWORD* pdw = &dwScratch;
+        if (Same(row.pszName, "NumXScreens")) pdw = pdwColumns;
+        else if (Same(row.pszName, "NumYScreens")) pdw = pdwRows;
+        const DWORD dwBefore = *pdw;
+        const DWORD cbStorage = row.cbData < sizeof(DWORD) ? row.cbData : sizeof(DWORD);
+        const LONG lQuery = QueryStoredValue(hKey, row.pszName, pdw, cbStorage, nullptr, nullptr);
+        if (lQuery == ERROR_SUCCESS) {
+            ++nRead;
+        } else {
+            *pdw = dwBefore;  // what a failed read left is not the value
+            *plError = lQuery;
+        }
+    }
+    return nRead;
 }
 
 }  // namespace
@@ -251,24 +222,29 @@ void BuildMonitorTable(OsKind kind, MonitorTable* t) {
     t->bGrid = kind == OS_KIND_95;
     t->nFailure = 0;
     t->pszFailure = "";
+    t->lSettingsError = 0;
     t->nCount = t->nReported = 0;
     t->nColumns = t->nRows = t->cxScreen = t->cyScreen = 0;
 
     if (t->bGrid) {
-        const char* pszKey = ServiceKeyFor(kind);
+        // Opened as RykXyLdr opens it, for reading and writing; opening
+        // writes nothing.
         HKEY hKey = nullptr;
-        // RykXyLdr opens the key for reading and writing; opening is no write.
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &hKey) != ERROR_SUCCESS) {
-            t->nFailure = 4;
+        if (OpenKeyReadWrite(ServiceKeyFor(kind), &hKey) != ERROR_SUCCESS) {
+            t->nFailure = MONITORS_NO_ACCESS;
             t->pszFailure = "the driver's service key cannot be opened for reading and writing";
             return;
         }
+        DWORD dwColumns = 1;
+        DWORD dwRows = 1;
+        const LONG nRead = ReadGridSettings(hKey, &dwColumns, &dwRows, &t->lSettingsError);
         RegCloseKey(hKey);
-        hKey = nullptr;
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, pszKey, 0, KEY_QUERY_VALUE, &hKey);
-        t->nColumns = GridCount(GridSetting(hKey, "NumXScreens"), MAX_GRID_CELLS);
-        t->nRows = GridCount(GridSetting(hKey, "NumYScreens"), MAX_GRID_CELLS / t->nColumns);
-        if (hKey) RegCloseKey(hKey);
+        if (nRead == 0) {
+            t->nFailure = MONITORS_NO_SETTINGS;
+            t->pszFailure = "not one of the driver's settings can be read from its service key";
+            return;
+        }
+        GridShape(dwColumns, dwRows, &t->nColumns, &t->nRows);
         t->cxScreen = GetSystemMetrics(SM_CXSCREEN);
         t->cyScreen = GetSystemMetrics(SM_CYSCREEN);
         const LONG w = t->cxScreen / t->nColumns;
@@ -291,7 +267,7 @@ void BuildMonitorTable(OsKind kind, MonitorTable* t) {
 
     HMODULE hUser = GetModuleHandleA("USER32");
     if (!hUser) {
-        t->nFailure = 1;
+        t->nFailure = MONITORS_NO_USER32;
         t->pszFailure = "USER32 is not loaded";
         return;
     }
@@ -303,16 +279,26 @@ void BuildMonitorTable(OsKind kind, MonitorTable* t) {
         reinterpret_cast<EnumDisplayMonitorsProc>(
         reinterpret_cast<void (*)()>(GetProcAddress(hUser, "EnumDisplayMonitors")));
     if (!st.pfnGetMonitorInfo) {
-        t->nFailure = 2;
+        t->nFailure = MONITORS_NO_GETMONITORINFO;
         t->pszFailure = "USER32 does not export GetMonitorInfoA";
         return;
     }
     if (!pfnEnum) {
-        t->nFailure = 3;
+        t->nFailure = MONITORS_NO_ENUMDISPLAYMONITORS;
         t->pszFailure = "USER32 does not export EnumDisplayMonitors";
         return;
     }
     pfnEnum(nullptr, nullptr, CollectMonitor, reinterpret_cast<LPARAM>(&st));
+}
+
+Out& TableFailure(Out& out, const MonitorTable& t) {
+    out.Text(t.pszFailure);
+    if (t.nFailure == MONITORS_NO_ACCESS)
+        out.Text("; RykXyLdr shows \"You must have administrator privileges to run Plexor.\"");
+    else if (t.nFailure == MONITORS_NO_SETTINGS)
+        out.Text("; RykXyLdr shows \"Error number ").Int(t.lSettingsError)
+            .Text(" occurred while reading the registry\"");
+    return out;
 }
 
 }  // namespace ryktool

@@ -34,6 +34,7 @@ public:
     Out& Text(const char* s);
     Out& Bytes(const char* s, int n);
     Out& Int(LONG v);
+    Out& Uint(DWORD v);
     Out& Hex(DWORD v);  // 0x%08lX
     Out& Line();        // CR LF
     // A JSON string literal: quoted, with ", \ and control characters
@@ -54,8 +55,10 @@ private:
 };
 
 // ---------------------------------------------------------------- command line
-// The command line split as Windows programs split it: words separated by
-// blanks, "quoted words", \" for a quote. argv[0] is the program.
+// The command line split by the program's own splitter (::SplitCommandLine,
+// platform/text.h), as the C runtime splits it for main. argv[0] is the
+// program. A line of STORE characters or more, or more than MAX_ARGS words,
+// is too long.
 struct Args {
     enum { MAX_ARGS = 32, STORE = 2048 };
     int argc;
@@ -85,13 +88,15 @@ const char* ServiceKeyFor(OsKind kind);
 const char* OsKindName(OsKind kind);
 
 // ---------------------------------------------------------------- monitors
-// The monitor table as RykXyLdr would build it at start: the Windows 95 grid
-// from "NumXScreens" and "NumYScreens", or the system's enumeration.
+// The monitor table as RykXyLdr would build it at start, by its own rules
+// (OpenKeyReadWrite, QueryStoredValue, GridShape): the Windows 95 grid from
+// "NumXScreens" and "NumYScreens", or the system's enumeration.
 struct MonitorTable {
     enum { MAX = 32 };
     bool bGrid;         // Windows 95 path
-    int nFailure;       // 0, or why RykXyLdr could not build it (text in pszFailure)
+    int nFailure;       // 0, or RykXyLdr's failure code of the build (MONITORS_..., text in pszFailure)
     const char* pszFailure;
+    LONG lSettingsError;  // MONITORS_NO_SETTINGS: the error RykXyLdr's message names
     int nCount;         // monitors kept here (at most MAX)
     int nReported;      // monitors in RykXyLdr's table: all the system reports, or all grid cells
     LONG nColumns, nRows, cxScreen, cyScreen;  // grid only
@@ -99,5 +104,7 @@ struct MonitorTable {
     bool bPrimary[MAX];
 };
 void BuildMonitorTable(OsKind kind, MonitorTable* pTable);
+// Why the table cannot be built, with the message RykXyLdr shows then.
+Out& TableFailure(Out& out, const MonitorTable& t);
 
 }  // namespace ryktool

@@ -8,6 +8,10 @@
 // "Quavel4683" (wParam 2, lParam the result), which reaches top-level windows
 // only. So the answer window exists and both messages are registered before
 // the command is posted: an answer that comes at once is not missed.
+//
+// RykXyLdr answers a rebuild with (2, 0) even when the rebuilt list is empty;
+// it then ends with exit code 2. So after an answer RykXyCtl checks that
+// RykXyLdr goes on reading its queue (StillRuns).
 #include "ctl.h"
 
 #include "../common/tool.h"
@@ -22,6 +26,8 @@ enum Exit {
     EXIT_FAILED = 1,
     EXIT_NOT_RUNNING = 2,
     EXIT_NO_REPLY = 3,
+    EXIT_ENDED_AFTER_ANSWER = 4,
+    EXIT_CANNOT_SEND = 5,
     EXIT_USAGE = 64,
 };
 
@@ -36,11 +42,14 @@ const char kUsage[] =
     "  right-button on|off|toggle  touches press the right mouse button (on) or the left\r\n"
     "  status                      whether RykXyLdr runs, and the monitors Windows reports\r\n"
     "\r\n"
-    "  --timeout MS                wait this long for RykXyLdr's answer (default 5000)\r\n"
+    "  --timeout MS                wait this long for RykXyLdr's answer, and as long again for\r\n"
+    "                              the check that it still runs afterwards (default 5000)\r\n"
     "  --help                      this text\r\n"
     "\r\n"
     "Exit codes: 0 done; 1 RykXyLdr answered that it failed; 2 RykXyLdr is not running;\r\n"
-    "3 no answer in time; 64 usage error (nothing was sent).\r\n";
+    "3 no answer in time; 4 RykXyLdr answered and then ended (refresh: the driver gave no\r\n"
+    "touchscreen, RykXyLdr quit with its exit code 2); 5 RykXyCtl could not send the command\r\n"
+    "(a failure of its own); 64 usage error (nothing was sent).\r\n";
 
 const DWORD kDefaultTimeout = 5000;
 const DWORD kMaxTimeout = 3600000;
@@ -137,6 +146,20 @@ int NotRunning(Out& out) {
     return EXIT_NOT_RUNNING;
 }
 
+// A failure of RykXyCtl's own, with the Win32 error of the call that failed.
+int CannotSend(Out& out, const char* pszWhat, DWORD dwError) {
+    out.Text("RykXyCtl could not send the command: ").Text(pszWhat).Text(" failed (error ")
+        .Int(static_cast<LONG>(dwError)).Text(").").Line();
+    return EXIT_CANNOT_SEND;
+}
+
+// A post to RykXyLdr's window failed: because the window is gone (RykXyLdr
+// ended in between), or for a reason of RykXyCtl's own.
+int PostFailed(Out& out, HWND hApp, DWORD dwError) {
+    if (!IsWindow(hApp)) return NotRunning(out);
+    return CannotSend(out, "PostMessageA to RykXyLdr's window", dwError);
+}
+
 LRESULT CALLBACK AnswerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcA(hWnd, uMsg, wParam, lParam);
 }
@@ -145,8 +168,10 @@ LRESULT CALLBACK AnswerWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lPara
 // with wParam 2 that arrives at the answer window after the post and whose
 // lParam is one the command can get (0 or 1 for assign, 0 for refresh).
 // Returns the answer's lParam, or -1 when none came in time; -2 when the
-// command could not be posted.
-LONG PostAndWait(HWND hApp, WPARAM wCmd, LPARAM lParam, DWORD dwTimeout, bool bAssign) {
+// command could not be posted (*pszFailed names the call, *pdwError its
+// error).
+LONG PostAndWait(HWND hApp, WPARAM wCmd, LPARAM lParam, DWORD dwTimeout, bool bAssign, const char** pszFailed,
+                 DWORD* pdwError) {
     const UINT msgPlexor = RegisterWindowMessageA(kPlexorMessage);
     const UINT msgQuavel = RegisterWindowMessageA(kQuavelMessage);
     WNDCLASSA wc = {};
@@ -156,6 +181,8 @@ LONG PostAndWait(HWND hApp, WPARAM wCmd, LPARAM lParam, DWORD dwTimeout, bool bA
     RegisterClassA(&wc);
     HWND hAnswer = CreateWindowExA(0, wc.lpszClassName, "RykXyCtl", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
                                    wc.hInstance, nullptr);
+    *pdwError = GetLastError();
+    *pszFailed = !msgPlexor || !msgQuavel ? "RegisterWindowMessageA" : "CreateWindowExA of its answer window";
     if (!msgPlexor || !msgQuavel || !hAnswer) {
         if (hAnswer) DestroyWindow(hAnswer);
         return -2;
@@ -166,7 +193,11 @@ LONG PostAndWait(HWND hApp, WPARAM wCmd, LPARAM lParam, DWORD dwTimeout, bool bA
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
 
     LONG nAnswer = -1;
-    if (!PostMessageA(hApp, msgPlexor, wCmd, lParam)) nAnswer = -2;
+    if (!PostMessageA(hApp, msgPlexor, wCmd, lParam)) {
+        *pdwError = GetLastError();
+        *pszFailed = "PostMessageA";
+        nAnswer = -2;
+    }
     const DWORD dwStart = GetTickCount();
     while (nAnswer == -1) {
         while (nAnswer == -1 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -186,6 +217,27 @@ LONG PostAndWait(HWND hApp, WPARAM wCmd, LPARAM lParam, DWORD dwTimeout, bool bA
     return nAnswer;
 }
 
+// After RykXyLdr's answer: whether it still runs. A program that quit goes
+// on reading its queue only until its posted messages are done (its own
+// broadcast of the answer among them), and each read answers one message
+// sent to it; a program that runs on answers every one. So RykXyCtl sends
+// kChecks messages one after the other: all answered with the window still
+// there, it runs on. 1 runs on, 0 ended (its window is gone), -1 not known
+// within dwTimeout.
+int StillRuns(HWND hApp, DWORD dwTimeout) {
+    const int kChecks = 4;
+    const DWORD dwStart = GetTickCount();
+    for (int i = 0; i < kChecks; ++i) {
+        const DWORD dwSpent = GetTickCount() - dwStart;
+        DWORD_PTR dwResult = 0;
+        const bool bAnswered = dwSpent < dwTimeout && SendMessageTimeoutA(hApp, WM_NULL, 0, 0, SMTO_NORMAL,
+                                                                          dwTimeout - dwSpent, &dwResult) != 0;
+        if (!IsWindow(hApp)) return 0;
+        if (!bAnswered) return -1;
+    }
+    return 1;
+}
+
 int Status(Out& out) {
     const Presence p = LookForRykXyLdr();
     if (p.hWindow) out.Text("RykXyLdr runs: its window (class ").Text(kAppWindowClass).Text(") exists");
@@ -201,10 +253,10 @@ int Status(Out& out) {
             out.Text("RykXyLdr cuts the primary screen (").Int(t.cxScreen).Text(" x ").Int(t.cyScreen).Text(") into ")
                 .Int(t.nColumns).Text(" x ").Int(t.nRows).Text(" cells (NumXScreens x NumYScreens):");
         else
-            out.Text("none, ").Text(t.pszFailure).Text(".");
+            TableFailure(out.Text("none, "), t).Text(".");
     } else {
         out.Text("Monitors as Windows reports them (EnumDisplayMonitors):");
-        if (t.nFailure) out.Text(" none, ").Text(t.pszFailure).Text(".");
+        if (t.nFailure) TableFailure(out.Text(" none, "), t).Text(".");
     }
     out.Line();
     for (int i = 0; i < t.nCount; ++i) {
@@ -238,7 +290,8 @@ int RykXyCtlMain() {
         const UINT msgPlexor = RegisterWindowMessageA(kPlexorMessage);
         const WPARAM wCmd = r.nRight < 0 ? CMD_TOGGLE_RIGHT_BUTTON : CMD_SET_RIGHT_BUTTON;
         const LPARAM lParam = r.nRight > 0 ? MAKELPARAM(0, 1) : 0;
-        if (!msgPlexor || !PostMessageA(hApp, msgPlexor, wCmd, lParam)) return NotRunning(out);
+        if (!msgPlexor) return CannotSend(out, "RegisterWindowMessageA", GetLastError());
+        if (!PostMessageA(hApp, msgPlexor, wCmd, lParam)) return PostFailed(out, hApp, GetLastError());
         if (r.nRight < 0)
             out.Text("Sent to RykXyLdr: toggle the right-button mode. RykXyLdr does not answer this command.");
         else
@@ -252,10 +305,29 @@ int RykXyCtlMain() {
     const WPARAM wCmd = bAssign ? CMD_ASSIGN_MONITOR : CMD_REFRESH_LIST;
     const LPARAM lParam = bAssign ? MAKELPARAM(r.dwMonitor, r.dwTouchscreen)
                                   : static_cast<LPARAM>(r.bKeep ? REFRESH_KEEP_LIST : 0);
-    const LONG nAnswer = PostAndWait(hApp, wCmd, lParam, r.dwTimeout, bAssign);
-    if (nAnswer == -2) return NotRunning(out);
+    const char* pszFailed = "";
+    DWORD dwError = 0;
+    const LONG nAnswer = PostAndWait(hApp, wCmd, lParam, r.dwTimeout, bAssign, &pszFailed, &dwError);
+    if (nAnswer == -2) {
+        if (Same(pszFailed, "PostMessageA")) return PostFailed(out, hApp, dwError);
+        return CannotSend(out, pszFailed, dwError);
+    }
     if (nAnswer == -1) {
         out.Text("No answer from RykXyLdr within ").Int(static_cast<LONG>(r.dwTimeout)).Text(" ms.").Line();
+        return EXIT_NO_REPLY;
+    }
+    const int iRuns = StillRuns(hApp, r.dwTimeout);
+    if (iRuns == 0) {
+        out.Text("RykXyLdr answered and then ended: its window is gone.");
+        if (!bAssign && !r.bKeep)
+            out.Text(" The driver gave no touchscreen for the rebuilt list, so RykXyLdr quit (its exit code 2); "
+                     "see RykXyProbe.");
+        out.Line();
+        return EXIT_ENDED_AFTER_ANSWER;
+    }
+    if (iRuns < 0) {
+        out.Text("RykXyLdr answered, but did not read its messages again within ").Int(static_cast<LONG>(r.dwTimeout))
+            .Text(" ms: whether it still runs is not known.").Line();
         return EXIT_NO_REPLY;
     }
     if (!bAssign) {

@@ -3,10 +3,14 @@
 //
 // It looks at what RykXyLdr looks at, in the same way: the Windows version
 // and the path it takes, the driver's service key and its eleven settings,
-// whether RykXyLdr runs, the driver's touchscreens with their registry
-// entries, alignment and quick-touch values, and the monitor table. It only
+// RykXyLdr's own settings, whether RykXyLdr runs, the driver's touchscreens
+// with their registry entries, alignment and quick-touch values, and the
+// monitor table. What RykXyLdr will make of them is judged by RykXyLdr's own
+// code (ReadProgramSettings, JudgeRegistryEntry, QueryStoredValue,
+// GridShape), with the rights of the user who runs the probe. It only
 // reads: registry keys are opened for reading (the service key also once for
-// reading and writing, as RykXyLdr opens it, and closed again), and the
+// reading and writing, as RykXyLdr opens it, and closed again; so is each
+// touchscreen's entry), and the
 // driver gets only the requests that fetch something (REQ_GET_TOUCHSCREEN,
 // REQ_GET_ALIGNMENT, REQ_GET_QUICKTOUCH), never a change bracket. These may
 // reach the driver between a running RykXyLdr's requests, as the requests of
@@ -18,6 +22,9 @@
 
 #include "../common/tool.h"
 #include "driver/protocol.h"
+#include "inventory/registry_check.h"
+#include "monitors/monitor_table.h"
+#include "settings/program_settings.h"
 
 using namespace ryktool;
 
@@ -52,6 +59,7 @@ struct Touchscreen {
     bool bSerialMatch;
     bool bMonitorValue;  // "MonitorNumber" present as 4 bytes
     LONG nMonitorValue;
+    RegistryEntryVerdict verdict;  // what RykXyLdr's registry check finds
     bool bAlignment;
     AlignmentRequest align;
     bool bQuick;
@@ -76,6 +84,7 @@ struct Report {
     int nListed;           // kept in `ts`
     Touchscreen ts[MAX_LISTED];
     MonitorTable monitors;
+    ProgramSettings program;  // RykXyLdr's own settings, as it reads them
 };
 
 const int MAX_ENUM = 1024;
@@ -84,7 +93,7 @@ const int MAX_ENUM = 1024;
 
 void ReadSettings(Report& r) {
     HKEY hKey = nullptr;
-    r.nKeyError = RegOpenKeyExA(HKEY_LOCAL_MACHINE, r.pszKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &hKey);
+    r.nKeyError = OpenKeyReadWrite(r.pszKey, &hKey);
     r.bKeyWrite = r.nKeyError == ERROR_SUCCESS;
     if (hKey) RegCloseKey(hKey);
     hKey = nullptr;
@@ -100,15 +109,17 @@ void ReadSettings(Report& r) {
         s.dwType = s.cbData = 0;
         s.dwUsed = kSettingDefaults[i];
         if (!r.bKeyRead) continue;
+        // The value as it stands, to show it ...
         s.cbData = sizeof s.abData;
         const LONG e = RegQueryValueExA(hKey, s.pszName, nullptr, &s.dwType, s.abData, &s.cbData);
         s.bPresent = e == ERROR_SUCCESS || e == ERROR_MORE_DATA;
         if (e == ERROR_MORE_DATA) s.cbData = sizeof s.abData + 1;  // longer than any storage
-        s.bFits = e == ERROR_SUCCESS && s.cbData <= s.cbStorage;
-        if (s.bFits) {
-            BYTE* p = reinterpret_cast<BYTE*>(&s.dwUsed);
-            for (DWORD k = 0; k < s.cbData; ++k) p[k] = s.abData[k];
-        }
+        // ... and as RykXyLdr reads it, into storage of the row's size that
+        // holds the default.
+        DWORD dwStored = s.dwUsed;
+        const DWORD cbStorage = s.cbStorage < sizeof dwStored ? s.cbStorage : sizeof dwStored;
+        s.bFits = QueryStoredValue(hKey, s.pszName, &dwStored, cbStorage, nullptr, nullptr) == ERROR_SUCCESS;
+        if (s.bFits) s.dwUsed = dwStored;
     }
     if (hKey) RegCloseKey(hKey);
 }
@@ -127,6 +138,10 @@ void LookAtEntry(Touchscreen& t) {
     t.bKey = t.bSerialRead = t.bSerialMatch = t.bMonitorValue = false;
     t.szKeySerial[0] = 0;
     t.nMonitorValue = -1;
+    // RykXyLdr's own check, which opens the key for reading and writing and
+    // writes nothing while judging.
+    t.verdict = JudgeRegistryEntry(t.szPath, t.szSerial, nullptr);
+    // What this user may read of it, to show.
     HKEY hKey = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, t.szPath, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS) return;
     t.bKey = true;
@@ -200,8 +215,8 @@ void LookAtDriver(Report& r) {
         t.nQuickDy = t.bQuick ? q.iQuickTouchDy : 0;
 
         // RykXyLdr serves a touchscreen without a monitor, or whose registry
-        // entry is not its own, on monitor 0.
-        t.nServedOn = (t.nMonitor == -1 || !t.bSerialMatch) ? 0 : t.nMonitor;
+        // entry its check does not find to be its own, on monitor 0.
+        t.nServedOn = (t.nMonitor == -1 || t.verdict != ENTRY_OWN) ? 0 : t.nMonitor;
     }
     CloseHandle(hDriver);
 }
@@ -215,6 +230,7 @@ void Look(Report& r) {
     r.bOpenVxd = hKernel && GetProcAddress(hKernel, "OpenVxDHandle") != nullptr;
     r.pszKey = ServiceKeyFor(r.kind);
     ReadSettings(r);
+    ReadProgramSettings(&r.program);
     r.app = LookForRykXyLdr();
     r.nTouchscreens = r.nListed = 0;
     LookAtDriver(r);
@@ -232,7 +248,10 @@ enum FindingKind {
     F_NO_MONITOR,
     F_BEYOND_TABLE,
     F_SERIAL,
+    F_ENTRY_READ_ONLY,
     F_TOO_MANY,
+    F_PROGRAM_KEY,
+    F_PROGRAM_SETTING,
 };
 
 const char* FindingName(FindingKind k) {
@@ -245,9 +264,37 @@ const char* FindingName(FindingKind k) {
     case F_NO_MONITOR: return "no_monitor";
     case F_BEYOND_TABLE: return "monitor_beyond_table";
     case F_SERIAL: return "serial_mismatch";
+    case F_ENTRY_READ_ONLY: return "entry_not_writable";
     case F_TOO_MANY: return "too_many_touchscreens";
+    case F_PROGRAM_KEY: return "program_settings_key";
+    case F_PROGRAM_SETTING: return "program_setting";
     }
     return "";
+}
+
+const char* TypeName(DWORD t) {
+    switch (t) {
+    case REG_DWORD: return "REG_DWORD";
+    case REG_SZ: return "REG_SZ";
+    case REG_BINARY: return "REG_BINARY";
+    case REG_EXPAND_SZ: return "REG_EXPAND_SZ";
+    default: return "another type";
+    }
+}
+
+// The range of one of RykXyLdr's own settings: "0 or 100 to 5000".
+void RangeText(Out& out, const ProgramSettingRule& rule) {
+    if (rule.bZeroIsOff) out.Text("0 or ");
+    out.Uint(rule.dwMin).Text(" to ").Uint(rule.dwMax);
+}
+
+// A setting of RykXyLdr's own that is in force as it stands: read and in
+// range, and not turned off by another (a rejected HoldRadius turns a good
+// HoldTimeMs off).
+bool InEffect(const ProgramSettings& p, int i) {
+    if (p.values[i].outcome != SETTING_OK) return false;
+    if (i == PROGRAM_SETTING_HOLD_TIME) return p.dwHoldTimeMs == p.values[i].dwValue;
+    return true;
 }
 
 // Writes each finding as one sentence, between begin(kind, touchscreen or
@@ -295,8 +342,36 @@ int Findings(const Report& r, Out& out, Begin each, End end) {
     }
     if (r.monitors.nFailure) {
         begin(F_TABLE, -1);
-        out.Text("RykXyLdr cannot build its monitor table (").Text(r.monitors.pszFailure)
-            .Text(") and ends at start with exit code 2.");
+        TableFailure(out.Text("RykXyLdr cannot build its monitor table ("), r.monitors)
+            .Text(") and ends at start with exit code 2, serving no touchscreen");
+        if (r.monitors.nFailure == MONITORS_NO_SETTINGS)
+            out.Text("; restore the driver's settings from its installation");
+        else if (r.monitors.nFailure == MONITORS_NO_ACCESS)
+            out.Text("; run RykXyLdr as an administrator");
+        out.Text(".");
+    }
+    const ProgramSettings& ps = r.program;
+    if (ps.lOpen != ERROR_SUCCESS && ps.lOpen != ERROR_FILE_NOT_FOUND) {
+        begin(F_PROGRAM_KEY, -1);
+        out.Text("RykXyLdr's own key HKEY_LOCAL_MACHINE\\").Text(PROGRAM_SETTINGS_KEY)
+            .Text(" cannot be opened for reading (error ").Int(ps.lOpen)
+            .Text("), so RykXyLdr takes every value in it as missing: press-and-hold and the trace are off; let "
+                  "users read the key.");
+    }
+    for (int i = 0; i < PROGRAM_SETTINGS_COUNT; ++i) {
+        const ProgramSettingRule& rule = ProgramSettingRules[i];
+        const ProgramSettingValue& v = ps.values[i];
+        if (v.outcome != SETTING_BAD_TYPE && v.outcome != SETTING_BAD_RANGE) continue;
+        begin(F_PROGRAM_SETTING, -1);
+        out.Text(rule.pszName).Text(" in HKEY_LOCAL_MACHINE\\").Text(PROGRAM_SETTINGS_KEY).Text(" is ");
+        if (v.outcome == SETTING_BAD_TYPE)
+            out.Text("a ").Text(TypeName(v.dwType)).Text(" of ").Int(static_cast<LONG>(v.cbData))
+                .Text(" bytes, not a REG_DWORD of 4 bytes");
+        else
+            RangeText(out.Uint(v.dwValue).Text(", outside "), rule);
+        out.Text(", so RykXyLdr rejects it: ").Text(rule.pszOff).Text("; make it a REG_DWORD from ");
+        RangeText(out, rule);
+        out.Text(", or delete it.");
     }
     for (int i = 0; i < r.nListed; ++i) {
         const Touchscreen& t = r.ts[i];
@@ -308,7 +383,18 @@ int Findings(const Report& r, Out& out, Begin each, End end) {
                 .Int(t.nId).Text(".");
             continue;
         }
-        if (!t.bSerialMatch) {
+        if (t.verdict == ENTRY_NO_KEY && t.bKey) {
+            begin(F_ENTRY_READ_ONLY, t.nId);
+            out.Text("The registry entry of touchscreen ").Int(t.nId).Text(" (").Text(t.szPath)
+                .Text(") can be read but not opened for writing by this user, so RykXyLdr, run by this user, "
+                      "cannot check its serial ")
+                .Text(t.szSerial).Text(": it serves it on monitor 0");
+            if (t.nMonitor != 0) out.Text(" instead of monitor ").Int(t.nMonitor);
+            out.Text(" and cannot write its default alignment; run RykXyLdr as an administrator, or let its user "
+                     "write the entry.");
+            continue;
+        }
+        if (t.verdict != ENTRY_OWN) {
             begin(F_SERIAL, t.nId);
             out.Text("The registry entry of touchscreen ").Int(t.nId).Text(" (").Text(t.szPath).Text(") ");
             if (t.bSerialRead) {
@@ -343,16 +429,6 @@ int Findings(const Report& r, Out& out, Begin each, End end) {
 
 // ---------------------------------------------------------------- text
 
-const char* TypeName(DWORD t) {
-    switch (t) {
-    case REG_DWORD: return "REG_DWORD";
-    case REG_SZ: return "REG_SZ";
-    case REG_BINARY: return "REG_BINARY";
-    case REG_EXPAND_SZ: return "REG_EXPAND_SZ";
-    default: return "another type";
-    }
-}
-
 void ValueText(Out& out, const Setting& s) {
     if (s.dwType == REG_DWORD && s.cbData == 4) {
         DWORD v = 0;
@@ -370,6 +446,60 @@ void ValueText(Out& out, const Setting& s) {
             out.Text(sz);
         }
     }
+}
+
+const char* OutcomeName(SettingOutcome o) {
+    switch (o) {
+    case SETTING_OK: return "ok";
+    case SETTING_BAD_TYPE: return "bad_type";
+    case SETTING_BAD_RANGE: return "bad_range";
+    default: return "missing";
+    }
+}
+
+const char* VerdictName(RegistryEntryVerdict v) {
+    switch (v) {
+    case ENTRY_OWN: return "own";
+    case ENTRY_NO_KEY: return "no_key";
+    case ENTRY_NO_SERIAL: return "no_serial";
+    default: return "other_device";
+    }
+}
+
+void ProgramSettingsText(const ProgramSettings& p, Out& out) {
+    out.Text("Program settings: HKEY_LOCAL_MACHINE\\").Text(PROGRAM_SETTINGS_KEY);
+    if (p.lOpen == ERROR_FILE_NOT_FOUND) out.Text(" (no key: every value missing)");
+    else if (p.lOpen != ERROR_SUCCESS) out.Text(" (cannot be read, error ").Int(p.lOpen).Text(": every value missing)");
+    out.Line();
+    for (int i = 0; i < PROGRAM_SETTINGS_COUNT; ++i) {
+        const ProgramSettingRule& rule = ProgramSettingRules[i];
+        const ProgramSettingValue& v = p.values[i];
+        out.Text("  ").Text(rule.pszName).Text(": ");
+        if (v.outcome == SETTING_MISSING) {
+            out.Text("missing (the default)").Line();
+            continue;
+        }
+        if (v.outcome == SETTING_BAD_TYPE) {
+            out.Text("a ").Text(TypeName(v.dwType)).Text(" of ").Int(static_cast<LONG>(v.cbData))
+                .Text(" bytes (rejected, not a REG_DWORD of 4 bytes: ").Text(rule.pszOff).Text(")").Line();
+            continue;
+        }
+        out.Uint(v.dwValue).Text(" (REG_DWORD, 4 bytes; ");
+        if (v.outcome == SETTING_BAD_RANGE) {
+            RangeText(out.Text("rejected, outside "), rule);
+            out.Text(": ").Text(rule.pszOff);
+        } else if (InEffect(p, i)) {
+            out.Text("in effect");
+        } else {
+            out.Text("not in effect: HoldRadius is rejected");
+        }
+        out.Text(")").Line();
+    }
+    out.Text("  in effect: press-and-hold ");
+    if (p.dwHoldTimeMs) out.Text("after ").Int(static_cast<LONG>(p.dwHoldTimeMs)).Text(" ms within ")
+                            .Int(static_cast<LONG>(p.dwHoldRadius)).Text(" pixels");
+    else out.Text("off");
+    out.Text(", trace ").Text(p.lTrace ? "on" : "off").Line();
 }
 
 void Human(const Report& r, Out& out, int* pnFindings) {
@@ -408,6 +538,8 @@ void Human(const Report& r, Out& out, int* pnFindings) {
         out.Line();
     }
 
+    ProgramSettingsText(r.program, out);
+
     out.Text("RykXyLdr: ").Text(r.app.hWindow ? "runs (its window" : "not running (no window")
         .Text(r.app.bMutex ? ", its mutex exists)" : ", no mutex)").Line();
 
@@ -426,6 +558,7 @@ void Human(const Report& r, Out& out, int* pnFindings) {
             else out.Text("SerialNumber ").Text(t.szKeySerial).Text(t.bSerialMatch ? " (matches)" : " (DIFFERS)");
             if (t.bMonitorValue) out.Text(", MonitorNumber ").Int(t.nMonitorValue);
             else if (t.bKey) out.Text(", no MonitorNumber");
+            if (t.bKey && t.verdict == ENTRY_NO_KEY) out.Text("; cannot be opened for writing by this user");
             out.Line();
             const AlignmentRequest& a = t.align;
             out.Text("    alignment").Text(t.bAlignment ? "" : " (refused; the values sent)").Text(": OffsetX ")
@@ -435,6 +568,9 @@ void Human(const Report& r, Out& out, int* pnFindings) {
             if (t.bQuick) out.Text("dx ").Int(t.nQuickDx).Text(" dy ").Int(t.nQuickDy);
             else out.Text("refused");
             out.Line();
+            if (r.monitors.nFailure) out.Text("    RykXyLdr serves it nowhere: it ends at start without a monitor table");
+            else out.Text("    RykXyLdr serves it on monitor ").Int(t.nServedOn);
+            out.Line();
         }
         if (r.nListed < r.nTouchscreens)
             out.Text("  (").Int(r.nTouchscreens - r.nListed).Text(" more not listed)").Line();
@@ -442,7 +578,7 @@ void Human(const Report& r, Out& out, int* pnFindings) {
 
     const MonitorTable& m = r.monitors;
     out.Text("Monitor table: ");
-    if (m.nFailure) out.Text("RykXyLdr cannot build it: ").Text(m.pszFailure).Line();
+    if (m.nFailure) TableFailure(out.Text("RykXyLdr cannot build it: "), m).Line();
     if (!m.nFailure) {
         if (m.bGrid)
             out.Int(m.nColumns).Text(" x ").Int(m.nRows).Text(" cells of the primary screen (").Int(m.cxScreen)
@@ -524,6 +660,45 @@ void Json(const Report& r, Out& out, int* pnFindings) {
     }
     out.Text("]},");
 
+    const ProgramSettings& ps = r.program;
+    JsonKey(out, "program_settings");
+    out.Text("{");
+    JsonKey(out, "path");
+    out.Json(PROGRAM_SETTINGS_KEY).Text(",");
+    JsonKey(out, "readable");
+    out.JsonBool(ps.lOpen == ERROR_SUCCESS).Text(",");
+    JsonKey(out, "error");
+    out.Int(ps.lOpen).Text(",");
+    JsonKey(out, "values");
+    out.Text("[");
+    for (int i = 0; i < PROGRAM_SETTINGS_COUNT; ++i) {
+        const ProgramSettingValue& v = ps.values[i];
+        out.Text(i ? ",{" : "{");
+        JsonKey(out, "name");
+        out.Json(ProgramSettingRules[i].pszName).Text(",");
+        JsonKey(out, "state");
+        out.Json(OutcomeName(v.outcome)).Text(",");
+        if (v.outcome != SETTING_MISSING) {
+            JsonKey(out, "type");
+            out.Json(TypeName(v.dwType)).Text(",");
+            JsonKey(out, "size");
+            out.Int(static_cast<LONG>(v.cbData)).Text(",");
+        }
+        if (v.outcome == SETTING_OK || v.outcome == SETTING_BAD_RANGE) {
+            JsonKey(out, "value");
+            out.Uint(v.dwValue).Text(",");
+        }
+        JsonKey(out, "in_effect");
+        out.JsonBool(InEffect(ps, i)).Text("}");
+    }
+    out.Text("],");
+    JsonKey(out, "trace");
+    out.JsonBool(ps.lTrace != 0).Text(",");
+    JsonKey(out, "hold_time_ms");
+    out.Int(static_cast<LONG>(ps.dwHoldTimeMs)).Text(",");
+    JsonKey(out, "hold_radius");
+    out.Int(static_cast<LONG>(ps.dwHoldRadius)).Text("},");
+
     JsonKey(out, "rykxyldr");
     out.Text("{");
     JsonKey(out, "window");
@@ -562,6 +737,8 @@ void Json(const Report& r, Out& out, int* pnFindings) {
         out.Text(",");
         JsonKey(out, "serial_match");
         out.JsonBool(t.bSerialMatch).Text(",");
+        JsonKey(out, "check");
+        out.Json(VerdictName(t.verdict)).Text(",");
         JsonKey(out, "monitor_number");
         if (t.bMonitorValue) out.Int(t.nMonitorValue);
         else out.Text("null");
@@ -588,7 +765,8 @@ void Json(const Report& r, Out& out, int* pnFindings) {
             out.Text("null,");
         }
         JsonKey(out, "served_on");
-        out.Int(t.nServedOn).Text("}");
+        if (r.monitors.nFailure) out.Text("null}");
+        else out.Int(t.nServedOn).Text("}");
     }
     out.Text("]},");
 
@@ -598,10 +776,14 @@ void Json(const Report& r, Out& out, int* pnFindings) {
     JsonKey(out, "grid");
     out.JsonBool(m.bGrid).Text(",");
     JsonKey(out, "failure");
-    if (m.nFailure) out.Json(m.pszFailure);
-    else out.Text("null");
+    if (m.nFailure) {
+        out.Text("\"").Escaping(true);
+        TableFailure(out, m).Escaping(false).Text("\"");
+    } else {
+        out.Text("null");
+    }
     out.Text(",");
-    if (m.bGrid) {
+    if (m.bGrid && !m.nFailure) {
         JsonKey(out, "columns");
         out.Int(m.nColumns).Text(",");
         JsonKey(out, "rows");
@@ -631,7 +813,9 @@ void Json(const Report& r, Out& out, int* pnFindings) {
             if (r.ts[j].nServedOn == i) out.Text(k++ ? "," : "").Int(r.ts[j].nId);
         out.Text("]}");
     }
-    out.Text("]},");
+    out.Text("],");
+    JsonKey(out, "failure_code");
+    out.Int(m.nFailure).Text("},");
 
     // Each finding as {"kind", "touchscreen", "text"}; the sentence is
     // escaped as it is written.
