@@ -92,7 +92,9 @@ endfunction()
 # ryk_windows_program(NAME GUI|CONSOLE DESCRIPTION "text" SOURCES file...):
 # see the top of this file.
 function(ryk_windows_program name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "GUI;CONSOLE" "DESCRIPTION" "SOURCES")
+  # EXTRA_DLLS: system DLLs it may import from besides the three (GDI32 for
+  # the one program that draws).
+  cmake_parse_arguments(PARSE_ARGV 1 arg "GUI;CONSOLE" "DESCRIPTION" "SOURCES;EXTRA_DLLS")
   if(arg_GUI STREQUAL arg_CONSOLE)
     message(FATAL_ERROR "ryk_windows_program(${name}): say GUI or CONSOLE")
   endif()
@@ -115,11 +117,24 @@ function(ryk_windows_program name)
     ryk_link_runtime_free(${name} CONSOLE)
   endif()
 
+  set(dlls_arg)
+  if(arg_EXTRA_DLLS)
+    string(REPLACE ";" "," extra "${arg_EXTRA_DLLS}")
+    set(dlls_arg --dlls KERNEL32,USER32,ADVAPI32,${extra})
+    foreach(dll IN LISTS arg_EXTRA_DLLS)
+      string(TOLOWER "${dll}" lower)
+      list(APPEND dlls_arg --extra-allowlist ${PROJECT_SOURCE_DIR}/tests/wine/imports-allowlist-${lower}.txt)
+    endforeach()
+    string(TOLOWER "${arg_EXTRA_DLLS}" libs)
+    target_link_libraries(${name} PRIVATE ${libs})
+  endif()
+
   # What it imports, and its version resource.
   add_test(NAME wine_imports_${name}
            COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/wine/check-imports
                    --objdump ${CMAKE_OBJDUMP}
                    --allowlist ${PROJECT_SOURCE_DIR}/tests/wine/imports-allowlist.txt
+                   ${dlls_arg}
                    $<TARGET_FILE:${name}>)
   add_test(NAME wine_version_${name}
            COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/wine/check-version

@@ -69,4 +69,9 @@ inline HANDLE open_named(Call& c, LPCSTR name, Kernel::Kind kind) {
     return c.k.new_handle_locked(obj);  // opening a mutex does not take it
 }
 
+// The device context that BeginPaint gives for window `h`, and back.
+inline constexpr uintptr_t kPaintDc = 0x40000000;
+inline HDC paint_dc(HWND h) { return reinterpret_cast<HDC>(reinterpret_cast<uintptr_t>(h) + kPaintDc); }
+inline HWND paint_window(HDC dc) { return reinterpret_cast<HWND>(reinterpret_cast<uintptr_t>(dc) - kPaintDc); }
+
 }  // namespace sim::api

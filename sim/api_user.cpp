@@ -94,6 +94,14 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
         w.proc = it->second.wc.lpfnWndProc;
         w.t = c.t;
         w.p = c.t->proc;
+        w.style = dwStyle;
+        w.ex_style = dwExStyle;
+        if (X != CW_USEDEFAULT && nWidth != CW_USEDEFAULT) {
+            w.rect.left = X;
+            w.rect.top = Y;
+            w.rect.right = X + nWidth;
+            w.rect.bottom = Y + nHeight;
+        }
         proc = w.proc;
         h = c.k.new_window_locked(std::move(w));
     }
@@ -120,6 +128,16 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
         DestroyWindow(h);
         return nullptr;
     }
+    // Created visible, a top-level window is shown and activated: it needs
+    // painting and gets the keyboard.
+    if (dwStyle & WS_VISIBLE) {
+        Call c;
+        if (auto* w = c.k.window_locked(h)) {
+            w->visible = true;
+            w->invalid = true;
+            c.k.set_foreground_locked(h);
+        }
+    }
     return h;
 }
 
@@ -143,10 +161,16 @@ BOOL WINAPI DestroyWindow(HWND hWnd) {
     proc(hWnd, WM_NCDESTROY, 0, 0);
     Call c;
     if (Kernel::Window* w = c.k.window_locked(hWnd)) {
+        c.k.record_topmost_locked(*w, true);
         w->alive = false;
         auto& q = w->t->queue;
         for (auto it = q.begin(); it != q.end();)
             it = it->hwnd == hWnd ? q.erase(it) : it + 1;
+        // Its timers go with it, and it no longer has the keyboard.
+        auto& timers = w->t->timers;
+        timers.erase(std::remove_if(timers.begin(), timers.end(), [&](const auto& tm) { return tm.h == hWnd; }),
+                     timers.end());
+        if (c.k.foreground_locked() == hWnd) c.k.set_foreground_locked(nullptr);
     }
     return TRUE;
 }
@@ -179,6 +203,13 @@ LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM, LPARAM) {
     case WM_CLOSE:
         DestroyWindow(hWnd);
         return 0;
+    case WM_PAINT: {
+        // Validates the window, as BeginPaint and EndPaint would.
+        PAINTSTRUCT ps;
+        BeginPaint(hWnd, &ps);
+        EndPaint(hWnd, &ps);
+        return 0;
+    }
     default:
         return 0;
     }
@@ -207,12 +238,15 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
             lpMsg->time = static_cast<DWORD>(c.k.now_us() / 1000);
             return FALSE;
         }
+        // WM_PAINT and WM_TIMER are made only now, when nothing is queued.
+        uint64_t next_us = UINT64_MAX;
+        if (c.k.generated_message_locked(c.t, lpMsg, true, &next_us)) return TRUE;
         // A thread waiting for messages makes its process ready for input.
         if (!c.t->proc->idle->signalled) {
             c.t->proc->idle->signalled = true;
             c.k.signal_locked(*c.t->proc->idle);
         }
-        c.k.wait_locked(c.lk, c.t, {c.t->queue_obj, c.t->sent_obj}, {}, false, INFINITE);
+        c.k.wait_locked(c.lk, c.t, {c.t->queue_obj, c.t->sent_obj}, {}, false, c.k.ms_until_locked(next_us));
     }
 }
 
@@ -240,6 +274,12 @@ BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
             lpMsg->wParam = static_cast<WPARAM>(c.t->quit_code);
             lpMsg->time = static_cast<DWORD>(c.k.now_us() / 1000);
         }
+        return TRUE;
+    }
+    MSG generated;
+    uint64_t next_us = UINT64_MAX;
+    if (c.k.generated_message_locked(c.t, &generated, (wRemoveMsg & PM_REMOVE) != 0, &next_us)) {
+        if (lpMsg) *lpMsg = generated;
         return TRUE;
     }
     return FALSE;
@@ -371,18 +411,29 @@ HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName) {
     return reinterpret_cast<HCURSOR>(static_cast<uintptr_t>(0x30000 + reinterpret_cast<uintptr_t>(lpCursorName)));
 }
 
+// The device context of a window's painting stands for the window: its
+// handle plus kPaintDc (api_gui.cpp finds the window from it).
 HDC WINAPI BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint) {
     Call c;
-    if (!c.k.window_locked(hWnd) || !lpPaint) {
+    Kernel::Window* w = c.k.window_locked(hWnd);
+    if (!w || !lpPaint) {
         c.error(ERROR_INVALID_WINDOW_HANDLE);
         return nullptr;
     }
+    w->invalid = false;
+    w->painted.clear();
     std::memset(lpPaint, 0, sizeof *lpPaint);
-    lpPaint->hdc = reinterpret_cast<HDC>(static_cast<uintptr_t>(0x40000));
+    lpPaint->hdc = sim::api::paint_dc(hWnd);
+    lpPaint->rcPaint.right = w->rect.right - w->rect.left;
+    lpPaint->rcPaint.bottom = w->rect.bottom - w->rect.top;
     return lpPaint->hdc;
 }
 
-BOOL WINAPI EndPaint(HWND, const PAINTSTRUCT*) { return TRUE; }
+BOOL WINAPI EndPaint(HWND hWnd, const PAINTSTRUCT*) {
+    Call c;
+    if (Kernel::Window* w = c.k.window_locked(hWnd)) c.k.record_topmost_locked(*w, false);
+    return TRUE;
+}
 
 // A message box, as Windows and Wine run one: MessageBoxA does not return
 // until the box is closed, and meanwhile runs a modal message loop on the
@@ -432,6 +483,9 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
             if (!q.empty()) {
                 msg = q.front();
                 q.pop_front();
+            } else if (uint64_t next_us = UINT64_MAX; !c.t->quit && c.k.generated_message_locked(c.t, &msg, true, &next_us)) {
+                // WM_PAINT and WM_TIMER of the thread's windows go on in
+                // the box's loop.
             } else if (c.t->quit) {
                 // Taken by the box's loop and posted again: the quit stays
                 // pending for the caller's loop.
@@ -445,7 +499,8 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
                     c.t->proc->idle->signalled = true;
                     c.k.signal_locked(*c.t->proc->idle);
                 }
-                c.k.wait_locked(c.lk, c.t, {box->release, c.t->queue_obj, c.t->sent_obj}, {}, false, INFINITE);
+                c.k.wait_locked(c.lk, c.t, {box->release, c.t->queue_obj, c.t->sent_obj}, {}, false,
+                                c.k.ms_until_locked(next_us));
                 continue;
             }
         }

@@ -190,6 +190,19 @@ void Kernel::end_process_locked(Process* p, DWORD code, bool report_leftovers) {
             if (pid == p->id) own.push_back(r0);
         if (!own.empty()) machine_.driver().process_ended(p->name, own);
     }
+    // Windows closes every handle the process still holds; a named object
+    // whose last handle this was is gone with it (a mutex it owned is
+    // abandoned by the end of its thread).
+    if (!shutting_down_) {
+        for (auto it = handle_owner_.begin(); it != handle_owner_.end();) {
+            if (it->second != p) {
+                ++it;
+                continue;
+            }
+            handles_.erase(it->first);
+            it = handle_owner_.erase(it);
+        }
+    }
     p->obj->signalled = true;
     signal_locked(*p->obj);
     running_dropped_locked();
@@ -201,6 +214,10 @@ HANDLE Kernel::new_handle_locked(ObjRef obj) {
     uintptr_t v = next_handle_;
     next_handle_ += 4;
     handles_[v] = std::move(obj);
+    // Made by a thread of a process: it is that process's handle, closed
+    // when the process ends.
+    if (tls.generation == generation_ && tls.thread && tls.thread->proc && tls.thread->proc != default_process_)
+        handle_owner_[v] = tls.thread->proc;
     return reinterpret_cast<HANDLE>(v);
 }
 
@@ -235,6 +252,7 @@ Kernel::ObjRef Kernel::close_handle_locked(uintptr_t v) {
     }
     ObjRef obj = std::move(it->second);
     handles_.erase(it);
+    handle_owner_.erase(v);
     closed_.insert(v);
     return obj;
 }
@@ -506,11 +524,11 @@ DWORD Kernel::start_process(const std::string& name, std::function<int()> main) 
 }
 
 DWORD Kernel::start_console_process(const std::string& name, const std::string& command_line,
-                                    std::function<int()> main) {
+                                    std::function<int()> main, bool console) {
     std::lock_guard<std::mutex> lk(mu_);
     Process* p = new_process_locked(name);
     p->command_line = command_line;
-    p->console = true;
+    p->console = console;
     p->captures_output = true;
     ThreadCtx* t = new_thread_locked(p, name + " main");
     harness_locked();

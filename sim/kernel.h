@@ -118,6 +118,15 @@ public:
         DWORD last_error = 0;
         std::string label;
         uint64_t wakeups = 0;  // waits that blocked and were then satisfied or timed out
+        // SetTimer's timers of its windows: WM_TIMER is made when the queue
+        // is empty and one is due (api_gui.cpp).
+        struct Timer {
+            HWND h = nullptr;
+            UINT_PTR id = 0;
+            uint32_t ms = 0;
+            uint64_t due_us = 0;
+        };
+        std::vector<Timer> timers;
     };
 
     struct ClassInfo {
@@ -155,6 +164,14 @@ public:
         Process* p = nullptr;
         bool alive = true;
         bool destroying = false;
+        DWORD style = 0;
+        DWORD ex_style = 0;
+        RECT rect{};           // screen coordinates, as created
+        bool visible = false;  // WS_VISIBLE, ShowWindow
+        bool invalid = false;  // needs WM_PAINT
+        std::vector<std::string> painted;  // DrawTextA since BeginPaint
+        std::string recorded;  // the text last recorded as `topmost_window`
+        bool is_recorded = false;
     };
 
     // A message sent from another thread: the sender waits on `reply` until
@@ -250,6 +267,19 @@ public:
     std::vector<Window*> live_windows_locked();
     UINT register_message_locked(const std::string& name);
     std::string message_name_locked(UINT msg) const;
+    // The message Windows makes for thread `t` once its queue is empty:
+    // WM_PAINT for its first window that needs painting, else WM_TIMER for a
+    // timer that is due (rescheduled when `remove`). *next_us: the earliest
+    // time one of its timers is due, UINT64_MAX without timers.
+    bool generated_message_locked(ThreadCtx* t, MSG* m, bool remove, uint64_t* next_us);
+    // Milliseconds from now until `due_us`, for a wait (INFINITE for
+    // UINT64_MAX), at least 1 when it is still in the future.
+    DWORD ms_until_locked(uint64_t due_us) const;
+    // A visible topmost window was painted or went away: the trace event
+    // `topmost_window` when its text changed, `topmost_window_closed`.
+    void record_topmost_locked(Window& w, bool closed);
+    HWND foreground_locked() const { return foreground_; }
+    void set_foreground_locked(HWND h) { foreground_ = h; }
     void post_locked(ThreadCtx* to, HWND h, UINT msg, WPARAM w, LPARAM l);
     // Sends a message to window `h` from thread `from` and waits up to `ms`
     // for the window's thread to handle it. False when the window is gone,
@@ -296,7 +326,9 @@ public:
     void quiesce();
     void advance_ms(uint64_t ms);
     DWORD start_process(const std::string& name, std::function<int()> main);
-    DWORD start_console_process(const std::string& name, const std::string& command_line, std::function<int()> main);
+    // `console` false: a GUI program with a command line (the set-up wizard).
+    DWORD start_console_process(const std::string& name, const std::string& command_line, std::function<int()> main,
+                                bool console = true);
     std::string process_output(DWORD pid);
     std::vector<DWORD> process_thread_ids(DWORD pid);
     bool process_ended(DWORD pid);
@@ -316,6 +348,11 @@ public:
     // answer (a warning when it took `hung_ms` or more), "process_end".
     SessionEnd end_session(DWORD pid, DWORD answer_ms, DWORD hung_ms);
     HWND find_window(const std::string& class_name);
+    // The user presses and releases a key: WM_KEYDOWN and WM_KEYUP posted
+    // to the foreground window (the window last activated). False when
+    // there is none.
+    bool press_key(UINT vk);
+    HWND foreground_window();  // the active window, or null
     UINT registered_message(const std::string& name);
     void hold_message_boxes(bool hold);
     // The box whose window is `h` is answered with OK, as its OK button or
@@ -388,6 +425,7 @@ private:
     UINT next_message_id_ = 0xC000;
     ATOM next_atom_ = 0xC100;
     std::map<uintptr_t, ObjRef> handles_;
+    std::map<uintptr_t, Process*> handle_owner_;  // handles made by a process's threads
     std::set<uintptr_t> closed_;
     std::map<std::string, std::weak_ptr<Object>> names_;
     std::vector<ObjRef> system_objects_;  // objects that existed before the program
@@ -403,6 +441,7 @@ private:
     std::map<std::string, std::shared_ptr<ProgramSpec>> programs_;  // lower-case path
     std::deque<std::shared_ptr<MessageBoxRecord>> held_boxes_;
     bool hold_boxes_ = false;
+    HWND foreground_ = nullptr;  // the active window, which gets the keyboard
     Process* default_process_ = nullptr;  // threads that attach themselves
     bool shutting_down_ = false;
     std::vector<FailRule> fail_rules_;

@@ -4,7 +4,9 @@
 #include "kernel.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "desktop.h"
 #include "machine.h"
 #include "text.h"
 
@@ -122,6 +124,107 @@ void Kernel::answer_sent_locked(SentMessage& s, LRESULT result) {
     s.result = result;
     s.reply->signalled = true;
     signal_locked(*s.reply);
+}
+
+bool Kernel::generated_message_locked(ThreadCtx* t, MSG* m, bool remove, uint64_t* next_us) {
+    *next_us = UINT64_MAX;
+    std::memset(m, 0, sizeof *m);
+    m->time = static_cast<DWORD>(now_.load() / 1000);
+    // Painting comes before timers, as on Windows.
+    for (auto& [v, w] : windows_) {
+        if (!w.alive || w.destroying || w.t != t || !w.invalid) continue;
+        m->hwnd = w.h;
+        m->message = WM_PAINT;
+        return true;
+    }
+    const uint64_t now = now_.load();
+    Kernel::ThreadCtx::Timer* due = nullptr;
+    for (auto& tm : t->timers) {
+        if (tm.due_us <= now && (!due || tm.due_us < due->due_us)) due = &tm;
+        *next_us = std::min(*next_us, tm.due_us);
+    }
+    if (!due) return false;
+    m->hwnd = due->h;
+    m->message = WM_TIMER;
+    m->wParam = due->id;
+    m->lParam = 0;
+    // One WM_TIMER however long the thread kept it waiting; the next is one
+    // interval from now.
+    if (remove) due->due_us = now + uint64_t(due->ms) * 1000;
+    return true;
+}
+
+DWORD Kernel::ms_until_locked(uint64_t due_us) const {
+    if (due_us == UINT64_MAX) return INFINITE;
+    const uint64_t now = now_.load();
+    if (due_us <= now) return 0;
+    const uint64_t ms = (due_us - now + 999) / 1000;
+    return ms >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(ms);
+}
+
+void Kernel::record_topmost_locked(Window& w, bool closed) {
+    if (!(w.ex_style & WS_EX_TOPMOST)) return;
+    if (closed) {
+        if (!w.is_recorded) return;
+        w.is_recorded = false;
+        w.recorded.clear();
+        Fields f = Fields::object();
+        f["window"] = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(w.h));
+        f["process"] = w.p->name;
+        machine_.trace().add("topmost_window_closed", f);
+        return;
+    }
+    if (!w.visible) return;
+    std::string text;
+    for (const auto& line : w.painted) {
+        if (!text.empty()) text += "\n";
+        text += line;
+    }
+    if (w.is_recorded && text == w.recorded) return;
+    w.is_recorded = true;
+    w.recorded = text;
+    // The monitor the window stands on: the one that holds its centre.
+    const LONG cx = w.rect.left + (w.rect.right - w.rect.left) / 2;
+    const LONG cy = w.rect.top + (w.rect.bottom - w.rect.top) / 2;
+    int64_t monitor = -1;
+    const auto monitors = machine_.desktop().monitors();
+    for (size_t i = 0; i < monitors.size(); ++i) {
+        const RECT& rc = monitors[i].rc;
+        if (cx >= rc.left && cx < rc.right && cy >= rc.top && cy < rc.bottom) {
+            monitor = static_cast<int64_t>(i);
+            break;
+        }
+    }
+    Fields f = Fields::object();
+    f["window"] = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(w.h));
+    f["process"] = w.p->name;
+    f["left"] = w.rect.left;
+    f["top"] = w.rect.top;
+    f["right"] = w.rect.right;
+    f["bottom"] = w.rect.bottom;
+    f["monitor"] = monitor;
+    f["text"] = text;
+    machine_.trace().add("topmost_window", f);
+}
+
+HWND Kernel::foreground_window() {
+    std::lock_guard<std::mutex> lk(mu_);
+    return window_locked(foreground_) ? foreground_ : nullptr;
+}
+
+bool Kernel::press_key(UINT vk) {
+    std::lock_guard<std::mutex> lk(mu_);
+    Window* w = window_locked(foreground_);
+    Fields f = Fields::object();
+    f["vk"] = vk;
+    f["window"] = w ? static_cast<uint64_t>(reinterpret_cast<uintptr_t>(w->h)) : 0;
+    machine_.trace().add("key", f);
+    if (!w || w->destroying) return false;
+    // lParam: repeat count 1; the key-up also has the previous-state and
+    // transition bits. Scan codes are not simulated (0).
+    post_locked(w->t, w->h, WM_KEYDOWN, vk, 1);
+    post_locked(w->t, w->h, WM_KEYUP, vk, static_cast<LPARAM>(0xC0000001u));
+    return true;
 }
 
 // ------------------------------------------------------------------ the session end

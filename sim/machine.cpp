@@ -122,9 +122,11 @@ DWORD Machine::start_process(const std::string& name, std::function<int()> main)
     return kernel_->start_process(name, std::move(main));
 }
 bool Machine::process_ended(DWORD pid) const { return kernel_->process_ended(pid); }
+bool Machine::press_key(UINT vk) { return kernel_->press_key(vk); }
+
 DWORD Machine::start_console_process(const std::string& name, const std::string& command_line,
-                                     std::function<int()> main) {
-    return kernel_->start_console_process(name, command_line, std::move(main));
+                                     std::function<int()> main, bool console) {
+    return kernel_->start_console_process(name, command_line, std::move(main), console);
 }
 std::string Machine::process_output(DWORD pid) const { return kernel_->process_output(pid); }
 std::vector<DWORD> Machine::process_thread_ids(DWORD pid) const { return kernel_->process_thread_ids(pid); }

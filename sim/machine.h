@@ -150,7 +150,10 @@ public:
     // Starts a console program: GetCommandLineA gives `command_line`, and
     // what it writes to its standard output and error is kept for
     // process_output().
-    DWORD start_console_process(const std::string& name, const std::string& command_line, std::function<int()> main);
+    // `console` false starts a GUI program the same way (WaitForInputIdle
+    // then works for it as for any GUI program).
+    DWORD start_console_process(const std::string& name, const std::string& command_line, std::function<int()> main,
+                                bool console = true);
     std::string process_output(DWORD pid) const;
     std::vector<DWORD> process_thread_ids(DWORD pid) const;
 
@@ -172,6 +175,9 @@ public:
     // Another program posts a message. `hwnd` may be HWND_BROADCAST.
     bool post_from_outside(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
     HWND find_window(const std::string& class_name) const;
+    // The user presses and releases key `vk` (WM_KEYDOWN, WM_KEYUP to the
+    // active window; trace event `key`). False when no window is active.
+    bool press_key(UINT vk);
     UINT registered_message(const std::string& name) const;  // 0 if not registered
 
     // Message boxes are answered IDOK at once unless held. A held box stays

@@ -89,10 +89,18 @@ std::string describe(const Step& step) {
             },
             [](const EndSession&) { return std::string("the user ends the Windows session"); },
             [](const Tool& s) {
-                std::string t = "run " + s.name;
+                std::string t = (s.background ? "start " : "run ") + s.name;
                 for (const auto& a : s.args) t += " " + a;
+                if (s.background) t += " in the background";
                 return t;
             },
+            [](const ToolWait& s) { return "wait for " + s.tool.name + " to end"; },
+            [](const Key& s) {
+                if (s.vk == VK_ESCAPE) return std::string("the user presses Esc");
+                if (s.vk == VK_RETURN) return std::string("the user presses Enter");
+                return "the user presses the key with virtual-key code " + std::to_string(s.vk);
+            },
+            [](const Restart&) { return std::string("WM_CLOSE to the program, then it starts again"); },
             [](const Registry& s) {
                 std::string text = "registry values set:";
                 for (const auto& k : s.keys)

@@ -4,7 +4,9 @@
 #include "cli.h"
 #include "ctl/ctl.h"
 #include "platform/win32.h"
+#include "map/map.h"
 #include "probe/probe.h"
+#include "program_globals.h"
 
 // The program's entry point, in the rykxyldr library (src/app/winmain.cpp),
 // with C linkage as on Windows.
@@ -13,6 +15,9 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPST
 int main(int argc, char** argv) {
     return runner::run_command_line(argc, argv, [] {
         static char command_line[] = "";  // RykXyLdr takes no command line
+        // Every start is a new process on Windows: a `restart` step finds
+        // the program's globals as a fresh process has them.
+        support::ResetProgramGlobals();
         return WinMain(GetModuleHandleA(nullptr), nullptr, command_line, SW_SHOWDEFAULT);
-    }, runner::Tools{{"RykXyCtl", RykXyCtlMain}, {"RykXyProbe", RykXyProbeMain}});
+    }, runner::Tools{{"RykXyCtl", RykXyCtlMain}, {"RykXyProbe", RykXyProbeMain}, {"RykXyMap", RykXyMapMain}});
 }

@@ -4,6 +4,7 @@
 
 #include "desktop.h"
 #include "driver/protocol.h"
+#include "kernel.h"
 #include "machine.h"
 #include "orvane/driver.h"
 #include "platform/win32.h"
@@ -100,40 +101,69 @@ bool is_read_request(const std::string& name) {
     return name == "REQ_GET_TOUCHSCREEN" || name == "REQ_GET_ALIGNMENT" || name == "REQ_GET_QUICKTOUCH";
 }
 
-// Runs a tool to its end and records it: its command line, output and exit
-// code, the driver requests its threads sent and the registry writes made
-// meanwhile.
-void run_tool(sim::Machine& m, int step, const stimuli::Tool& s, const Tools& tools, std::vector<std::string>& failures) {
-    const std::string where = "step " + std::to_string(step) + " (" + s.name + "): ";
-    const std::string cmd = tool_command_line(s);
+// A tool started in the background by a `tool` step, until its `tool_wait`.
+struct Running {
+    DWORD pid = 0;
+    size_t first = 0;  // its first trace event
+    std::string command_line;
+};
+using Background = std::map<std::string, Running>;
+
+// RykXyMap is a GUI program; the other tools are console programs.
+bool is_console_tool(const std::string& name) { return name != "RykXyMap"; }
+
+// Starts a tool as a process of its own; 0 when this runner has no such
+// tool (a failure is noted and its `tool` event recorded).
+DWORD start_tool(sim::Machine& m, int step, const stimuli::Tool& s, const Tools& tools,
+                 std::vector<std::string>& failures) {
     auto it = tools.find(s.name);
-    sim::Fields f = sim::Fields::object();
-    f["name"] = s.name;
-    f["command_line"] = cmd;
     if (it == tools.end()) {
+        sim::Fields f = sim::Fields::object();
+        f["name"] = s.name;
+        f["command_line"] = tool_command_line(s);
         f["exit_code"] = nullptr;
         m.trace().add("tool", f);
-        failures.push_back(where + "this runner has no " + s.name);
-        return;
+        failures.push_back("step " + std::to_string(step) + " (" + s.name + "): this runner has no " + s.name);
+        return 0;
     }
-    const size_t first = m.trace().events().size();
-    const DWORD pid = m.start_console_process(s.name + ".exe", cmd, it->second);
-    m.settle();
+    return m.start_console_process(s.name + ".exe", tool_command_line(s), it->second, is_console_tool(s.name));
+}
+
+// Records the end of a tool's run and checks the step's expectations of it:
+// its command line, output and exit code, the driver requests its threads
+// sent, and the registry writes made since it started.
+void finish_tool(sim::Machine& m, int step, const stimuli::Tool& s, const Running& run,
+                 std::vector<std::string>& failures) {
+    const std::string where = "step " + std::to_string(step) + " (" + s.name + "): ";
+    sim::Fields f = sim::Fields::object();
+    f["name"] = s.name;
+    f["command_line"] = run.command_line;
+    const DWORD pid = run.pid;
     const bool ended = m.process_ended(pid);
     const std::vector<DWORD> threads = m.process_thread_ids(pid);
+    auto ours = [&](const sim::TraceEvent& e) {
+        if (!e.fields.contains("thread")) return false;
+        const auto thread = e.fields["thread"].get<DWORD>();
+        return std::find(threads.begin(), threads.end(), thread) != threads.end();
+    };
     sim::Fields requests = sim::Fields::array();
     int writes = 0;
     bool read_only = true;
+    std::vector<std::string> texts;  // its message boxes and topmost windows
+    std::vector<std::pair<int64_t, std::string>> topmost;
     const std::vector<sim::TraceEvent> events = m.trace().events();
-    for (size_t i = first; i < events.size(); ++i) {
+    for (size_t i = run.first; i < events.size(); ++i) {
         const sim::TraceEvent& e = events[i];
         if (e.ev == "regwrite") {
             ++writes;
             read_only = false;
         }
-        if (e.ev != "ioctl" || !e.fields.contains("thread")) continue;
-        const auto thread = e.fields["thread"].get<DWORD>();
-        if (std::find(threads.begin(), threads.end(), thread) == threads.end()) continue;
+        if (e.ev == "msgbox" && ours(e)) texts.push_back(e.fields["text"].get<std::string>());
+        if (e.ev == "topmost_window" && e.fields["process"].get<std::string>() == s.name + ".exe") {
+            texts.push_back(e.fields["text"].get<std::string>());
+            topmost.emplace_back(e.fields["monitor"].get<int64_t>(), e.fields["text"].get<std::string>());
+        }
+        if (e.ev != "ioctl" || !ours(e)) continue;
         const std::string name = e.fields["code"].get<std::string>();
         requests.push_back(name);
         if (!is_read_request(name)) read_only = false;
@@ -155,9 +185,77 @@ void run_tool(sim::Machine& m, int step, const stimuli::Tool& s, const Tools& to
     if (s.read_only && !read_only)
         failures.push_back(where + "expected to change nothing, but it sent a request other than the driver's "
                                    "read requests or wrote to the registry");
+    for (const auto& want : s.expect_text) {
+        const bool found = std::any_of(texts.begin(), texts.end(),
+                                       [&](const std::string& t) { return t.find(want) != std::string::npos; });
+        if (!found) failures.push_back(where + "no message box or topmost window of it says \"" + want + "\"");
+    }
+    // In order: each expected window after the one before it.
+    size_t next = 0;
+    for (const auto& want : s.expect_topmost) {
+        while (next < topmost.size() &&
+               !(topmost[next].first == want.monitor && topmost[next].second.find(want.text) != std::string::npos))
+            ++next;
+        if (next == topmost.size()) {
+            failures.push_back(where + "no topmost window on monitor " + std::to_string(want.monitor) + " that says \"" +
+                               want.text + "\" (after the ones matched before it)");
+            break;
+        }
+        ++next;
+    }
 }
 
-void play_step(sim::Machine& m, const Step& s, DWORD pid, const Tools& tools, std::vector<std::string>& failures) {
+// Runs a tool to its end, or starts it in the background.
+void run_tool(sim::Machine& m, int step, const stimuli::Tool& s, const Tools& tools, Background& background,
+              std::vector<std::string>& failures) {
+    Running run;
+    run.first = m.trace().events().size();
+    run.command_line = tool_command_line(s);
+    if (s.background && background.count(s.name)) {
+        failures.push_back("step " + std::to_string(step) + " (" + s.name + "): it runs in the background already");
+        return;
+    }
+    run.pid = start_tool(m, step, s, tools, failures);
+    if (run.pid == 0) return;
+    if (s.background) {
+        sim::Fields f = sim::Fields::object();
+        f["name"] = s.name;
+        f["command_line"] = run.command_line;
+        f["process"] = run.pid;
+        m.trace().add("tool_start", f);
+        background[s.name] = run;
+        return;
+    }
+    m.settle();
+    finish_tool(m, step, s, run, failures);
+}
+
+void wait_tool(sim::Machine& m, int step, const stimuli::Tool& s, Background& background,
+               std::vector<std::string>& failures) {
+    auto it = background.find(s.name);
+    if (it == background.end()) {
+        failures.push_back("step " + std::to_string(step) + " (" + s.name + "): it was not started in the background");
+        return;
+    }
+    const Running run = it->second;
+    background.erase(it);
+    // Time moves on until it has ended, or until it waits without a
+    // time-out.
+    m.settle();
+    finish_tool(m, step, s, run, failures);
+}
+
+// WM_CLOSE to the program, and once it has ended it starts again as a new
+// process: what a user who restarts it does.
+void restart_program(sim::Machine& m, DWORD& pid, const ProgramMain& program) {
+    post_to_program(m, WM_CLOSE, 0, 0);
+    m.settle();
+    if (!m.process_ended(pid)) return;
+    pid = m.start_process(kProcessName, program);
+}
+
+void play_step(sim::Machine& m, const Step& s, DWORD& pid, const ProgramMain& program, const Tools& tools,
+               Background& background, std::vector<std::string>& failures) {
     sim::Fields f = sim::Fields::object();
     f["n"] = s.number;
     f["line"] = s.pos.line;
@@ -191,6 +289,11 @@ void play_step(sim::Machine& m, const Step& s, DWORD pid, const Tools& tools, st
                    },
                    [&](const stimuli::Command&) { warn_without_window(m, f); },
                    [&](const stimuli::Close&) { warn_without_window(m, f); },
+                   [&](const stimuli::Restart&) { warn_without_window(m, f); },
+                   [&](const stimuli::Key&) {
+                       if (m.kernel().foreground_window() == nullptr)
+                           f["warning"] = "no window is active: the key goes nowhere";
+                   },
                    [](const auto&) {},
                },
                s.stimulus);
@@ -229,7 +332,10 @@ void play_step(sim::Machine& m, const Step& s, DWORD pid, const Tools& tools, st
                            m.release_message_box(d.caption);
                    },
                    [&](const stimuli::EndSession&) { m.end_session(pid); },
-                   [&](const stimuli::Tool& t) { run_tool(m, s.number, t, tools, failures); },
+                   [&](const stimuli::Tool& t) { run_tool(m, s.number, t, tools, background, failures); },
+                   [&](const stimuli::ToolWait& t) { wait_tool(m, s.number, t.tool, background, failures); },
+                   [&](const stimuli::Key& k) { m.press_key(k.vk); },
+                   [&](const stimuli::Restart&) { restart_program(m, pid, program); },
                    [&](const stimuli::Registry& r) { fill_registry(m.registry(), r.keys); },
                },
                s.stimulus);
@@ -249,15 +355,20 @@ RunResult play(const Scenario& sc, const ProgramMain& program, const Tools& tool
     m.set_failing_process(kProcessName);
     for (const auto& f : sc.failures) m.fail_call(f.function, f.call, f.onward);
 
-    const DWORD pid = m.start_process(kProcessName, program);
+    DWORD pid = m.start_process(kProcessName, program);
     m.settle();
+    Background background;
     for (const auto& step : sc.steps) {
-        play_step(m, step, pid, tools, result.tool_failures);
+        play_step(m, step, pid, program, tools, background, result.tool_failures);
         if (step.settle)
             m.settle();
         else
             m.quiesce();
     }
+
+    for (const auto& [name, run] : background)
+        if (!m.process_ended(run.pid))
+            result.tool_failures.push_back(name + " started in the background still runs at the end (no tool_wait step)");
 
     if (!m.process_ended(pid)) {
         sim::Fields f = sim::Fields::object();

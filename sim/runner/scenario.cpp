@@ -161,7 +161,7 @@ TouchPoint read_point(TableReader& r, int touchscreens) {
 const char* const kStimuli[] = {"touch",   "tap",     "quick_touch_params", "add_touchscreen",
                                 "remove_devices", "display", "command",    "refuse",
                                 "clear_refusals", "wait_ms", "close", "hold_boxes", "dismiss_box",
-                                "end_session", "tool", "registry"};
+                                "end_session", "tool", "registry", "tool_wait", "key", "restart"};
 
 void read_registry(TableReader& r, std::vector<RegistryKeyEntry>& out);
 
@@ -273,12 +273,13 @@ Stimulus read_stimulus(TableReader& r, const std::string& action, int* touchscre
         r.must_be_true(action);
         return stimuli::EndSession{};
     }
-    if (action == "tool") {
+    if (action == "tool" || action == "tool_wait") {
+        const bool wait = action == "tool_wait";
         stimuli::Tool s;
         TableReader t = sub();
         s.name = t.required_string("name");
-        if (s.name != "RykXyCtl" && s.name != "RykXyProbe")
-            t.fail("name", "must be \"RykXyCtl\" or \"RykXyProbe\", not \"" + s.name + "\"");
+        if (s.name != "RykXyCtl" && s.name != "RykXyProbe" && s.name != "RykXyMap")
+            t.fail("name", "must be \"RykXyCtl\", \"RykXyProbe\" or \"RykXyMap\", not \"" + s.name + "\"");
         auto strings = [&](const char* key, std::vector<std::string>* out) {
             if (const toml::array* a = t.array(key)) {
                 for (const toml::node& n : *a) {
@@ -287,12 +288,46 @@ Stimulus read_stimulus(TableReader& r, const std::string& action, int* touchscre
                 }
             }
         };
-        strings("args", &s.args);
+        if (!wait) {
+            strings("args", &s.args);
+            s.background = t.boolean("background").value_or(false);
+        }
         s.expect_exit = t.integer("expect_exit", 0, kUint32Max);
         strings("expect_output", &s.expect_output);
         s.read_only = t.boolean("read_only").value_or(false);
+        strings("expect_text", &s.expect_text);
+        if (const toml::array* a = t.array("expect_topmost")) {
+            for (const toml::node& n : *a) {
+                const toml::table* e = n.as_table();
+                const toml::node* mon = e ? e->get("monitor") : nullptr;
+                const toml::node* text = e ? e->get("text") : nullptr;
+                if (!e || e->size() != 2 || !mon || !mon->is_integer() || !text || !text->is_string())
+                    t.fail("expect_topmost", "must be an array of { monitor = N, text = \"...\" }");
+                s.expect_topmost.push_back({mon->as_integer()->get(), text->as_string()->get()});
+            }
+        }
+        if (s.background && (s.expect_exit || !s.expect_output.empty() || s.read_only || !s.expect_text.empty() ||
+                             !s.expect_topmost.empty()))
+            t.fail("background", "a tool in the background is checked by its `tool_wait` step, not here");
         t.finish();
+        if (wait) return stimuli::ToolWait{s};
         return s;
+    }
+    if (action == "key") {
+        stimuli::Key s;
+        const toml::node* n = r.find(action);
+        if (auto name = n->value_exact<std::string>()) {
+            if (*name == "Esc") s.vk = VK_ESCAPE;
+            else if (*name == "Enter") s.vk = VK_RETURN;
+            else r.fail(action, "must be \"Esc\", \"Enter\" or a virtual-key code, not \"" + *name + "\"");
+        } else {
+            s.vk = static_cast<uint32_t>(r.required_integer(action, 1, 0xFE));
+        }
+        return s;
+    }
+    if (action == "restart") {
+        r.must_be_true(action);
+        return stimuli::Restart{};
     }
     // registry: the one left in kStimuli
     stimuli::Registry s;

@@ -103,14 +103,33 @@ struct DismissBox {  // a user answers an open message box with OK
 };
 struct EndSession {};  // the user logs off: the program's windows are asked
                        // and told, then the process is ended
-struct Tool {          // RykXyCtl or RykXyProbe runs to its end
-    std::string name;  // "RykXyCtl" or "RykXyProbe"
+struct Tool {          // RykXyCtl, RykXyProbe or RykXyMap runs to its end
+    std::string name;  // "RykXyCtl", "RykXyProbe" or "RykXyMap"
     std::vector<std::string> args;
+    // Started and left running: a later `tool_wait` step waits for its end
+    // and checks the expectations below (none are allowed here then).
+    bool background = false;
     // What the step expects of the run.
     std::optional<int64_t> expect_exit;
     std::vector<std::string> expect_output;  // each must occur in its output
     bool read_only = false;  // only the driver's read requests, no registry write
+    // Each occurs in a message box or a topmost window of the tool.
+    std::vector<std::string> expect_text;
+    // Topmost windows of the tool, in this order: on monitor `monitor`
+    // (-1: on none), with a text that contains `text`.
+    struct Topmost {
+        int64_t monitor = 0;
+        std::string text;
+    };
+    std::vector<Topmost> expect_topmost;
 };
+struct ToolWait {  // waits for a tool started in the background, then as Tool
+    Tool tool;     // its name and expectations; args and background unused
+};
+struct Key {  // the user presses and releases a key on the active window
+    uint32_t vk = 0;
+};
+struct Restart {};  // WM_CLOSE to the program, then it is started again
 struct Registry {  // values of HKEY_LOCAL_MACHINE set, as an administrator would
     std::vector<RegistryKeyEntry> keys;  // as in [registry]
 };
@@ -120,7 +139,8 @@ struct Registry {  // values of HKEY_LOCAL_MACHINE set, as an administrator woul
 using Stimulus = std::variant<stimuli::Touch, stimuli::Tap, stimuli::QuickTouchParams, stimuli::AddTouchscreen,
                               stimuli::RemoveDevices, stimuli::Display, stimuli::Command, stimuli::Refuse,
                               stimuli::ClearRefusals, stimuli::Wait, stimuli::Close, stimuli::HoldBoxes,
-                              stimuli::DismissBox, stimuli::EndSession, stimuli::Tool, stimuli::Registry>;
+                              stimuli::DismissBox, stimuli::EndSession, stimuli::Tool, stimuli::Registry,
+                              stimuli::ToolWait, stimuli::Key, stimuli::Restart>;
 
 struct Step {
     int number = 0;  // 1, 2, 3, ... in file order

@@ -2,11 +2,15 @@
 
 #include "app/app.h"
 #include "app/commands.h"
+#include "app/report.h"
 #include "hotplug/signals.h"
 #include "monitors/monitor_table.h"
 #include "settings/trace.h"
 
-bool HandleControlMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* plResult) {
+bool HandleControlMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* plResult) {
+    // "Which touchscreen is this?" (app/report.h), with its timer and the
+    // workers' wake-up.
+    if (HandleReportMessage(hwnd, message, wParam, lParam, plResult)) return true;
     // The fixed message numbers first, the registered message after them.
     switch (message) {
     case WM_DISPLAYCHANGE:

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "app/app.h"
+#include "app/report.h"
 #include "driver/channel.h"
 #include "hotplug/calibration.h"
 #include "hotplug/signals.h"
@@ -110,6 +111,10 @@ extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
 
     gmsgPlexorCommand = RegisterWindowMessageA("RykPlexor4683");
     if (gmsgPlexorCommand == 0) return FailAfterArming(EXIT_PLEXOR_MESSAGE);
+
+    // Without it the program serves touches all the same; only the set-up
+    // wizard cannot ask which touchscreen is touched (app/report.h).
+    gmsgReportTouch = RegisterWindowMessageA(REPORT_TOUCH_MESSAGE);
 
     // Window creation starts the workers, which use the lock from their
     // first packet on.

@@ -72,6 +72,8 @@ RYK_DECLARE_HANDLE(HDC);
 RYK_DECLARE_HANDLE(HMENU);
 RYK_DECLARE_HANDLE(HMONITOR);
 RYK_DECLARE_HANDLE(HKEY);
+RYK_DECLARE_HANDLE(HFONT);
+RYK_DECLARE_HANDLE(HGDIOBJ);
 #undef RYK_DECLARE_HANDLE
 typedef HICON HCURSOR;
 typedef HINSTANCE HMODULE;
@@ -368,6 +370,39 @@ typedef struct tagPAINTSTRUCT {
 #define WM_COMMAND 0x0111
 #define WM_TIMER 0x0113
 #define WM_USER 0x0400
+#define WM_KEYDOWN 0x0100
+#define WM_KEYUP 0x0101
+#define WM_ERASEBKGND 0x0014
+
+#define VK_RETURN 0x0D
+#define VK_ESCAPE 0x1B
+
+#define WS_EX_TOPMOST 0x00000008L
+#define WS_EX_TOOLWINDOW 0x00000080L
+
+#define SW_SHOW 5
+#define SW_SHOWNA 8
+#define SW_SHOWNOACTIVATE 4
+
+#define DT_CENTER 0x00000001
+#define DT_VCENTER 0x00000004
+#define DT_WORDBREAK 0x00000010
+#define DT_SINGLELINE 0x00000020
+#define DT_NOPREFIX 0x00000800
+
+#define TRANSPARENT 1
+#define WHITE_BRUSH 0
+#define BLACK_BRUSH 4
+#define FW_BOLD 700
+#define DEFAULT_CHARSET 1
+#define OUT_DEFAULT_PRECIS 0
+#define CLIP_DEFAULT_PRECIS 0
+#define DEFAULT_QUALITY 0
+#define DEFAULT_PITCH 0
+#define FF_SWISS 0x20
+typedef DWORD COLORREF;
+#define RGB(r, g, b) ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
+typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 
 #define QS_ALLINPUT 0x04FF
 
@@ -509,11 +544,32 @@ HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName);
 HDC WINAPI BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint);
 BOOL WINAPI EndPaint(HWND hWnd, const PAINTSTRUCT* lpPaint);
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc);
+BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent);
+BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
+BOOL WINAPI UpdateWindow(HWND hWnd);
+BOOL WINAPI InvalidateRect(HWND hWnd, const RECT* lpRect, BOOL bErase);
+BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect);
+BOOL WINAPI SetForegroundWindow(HWND hWnd);
+int WINAPI DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format);
+int WINAPI FillRect(HDC hDC, const RECT* lprc, HBRUSH hbr);
 int WINAPI GetSystemMetrics(int nIndex);
 BOOL WINAPI SetCursorPos(int X, int Y);
 BOOL WINAPI GetCursorPos(LPPOINT lpPoint);
 void WINAPI mouse_event(DWORD dwFlags, DWORD dx, DWORD dy, DWORD dwData, ULONG_PTR dwExtraInfo);
 DWORD WINAPI WaitForInputIdle(HANDLE hProcess, DWORD dwMilliseconds);
+
+// ---------------------------------------------------------------- GDI32
+// Only the set-up wizard RykXyMap draws; RykXyLdr and the console tools do
+// not import GDI32.
+HFONT WINAPI CreateFontA(int cHeight, int cWidth, int cEscapement, int cOrientation, int cWeight, DWORD bItalic,
+                         DWORD bUnderline, DWORD bStrikeOut, DWORD iCharSet, DWORD iOutPrecision,
+                         DWORD iClipPrecision, DWORD iQuality, DWORD iPitchAndFamily, LPCSTR pszFaceName);
+HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h);
+BOOL WINAPI DeleteObject(HGDIOBJ ho);
+HGDIOBJ WINAPI GetStockObject(int i);
+int WINAPI SetBkMode(HDC hdc, int mode);
+COLORREF WINAPI SetTextColor(HDC hdc, COLORREF color);
 
 // ---------------------------------------------------------------- ADVAPI32
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);

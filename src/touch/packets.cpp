@@ -5,6 +5,7 @@
 #include "driver/channel.h"
 #include "driver/request_trace.h"
 #include "touch/hold_input.h"
+#include "touch/touch_report.h"
 #include "touch/worker_node.h"
 
 namespace {
@@ -30,6 +31,7 @@ DWORD WINAPI TouchPacketThread(LPVOID pParam) {
     std::memset(&packet, 0, sizeof packet);
 
     HoldState hold;  // press-and-hold of this worker's touch (touch/hold_input.h)
+    TouchSwallow swallow;  // a touch that answers "RykXyLdrReportTouch" (touch/touch_report.h)
     while (WaitForPacketOrHold(hStopEvent, hXyEvent, &dwButtonState, &hold)) {
         // One packet per wake-up; the driver signals again while more wait.
         EnterCriticalSection(&gcsDriver);
@@ -39,6 +41,8 @@ DWORD WINAPI TouchPacketThread(LPVOID pParam) {
         LeaveCriticalSection(&gcsDriver);
         TraceRequest(REQ_GET_TOUCH, &packet, bRead);
         if (!bRead) continue;  // the packet is lost
+        // A touch that another program asked about makes no mouse input.
+        if (SwallowReport(&swallow, iTouchscreen, packet.dwFlags)) continue;
 
         if ((packet.dwFlags & PKT_QUICKTOUCH) == 0) {
             TranslateHeldPacket(&packet, &dwButtonState, &hold);

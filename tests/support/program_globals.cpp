@@ -1,6 +1,7 @@
 #include "program_globals.h"
 
 #include "app/app.h"
+#include "app/report.h"
 #include "driver/channel.h"
 #include "hotplug/signals.h"
 #include "inventory/touchscreen_list.h"
@@ -10,6 +11,7 @@
 #include "settings/settings.h"
 #include "settings/trace.h"
 #include "touch/packets.h"
+#include "touch/touch_report.h"
 #include "touch/workers.h"
 
 namespace support {
@@ -22,6 +24,9 @@ void ResetProgramGlobals() {
     gnUnassignedAtStart = 0;
     gmsgQuavelNotify = 0;
     gmsgPlexorCommand = 0;
+    gmsgReportTouch = 0;
+    glTouchReport = TOUCH_REPORT_IDLE;
+    ghTouchReportWnd = nullptr;
     ghWnd = nullptr;
     delete gpWorkers.load();
     gpWorkers = nullptr;

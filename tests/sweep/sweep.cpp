@@ -54,6 +54,7 @@
 
 #include "play.h"
 #include "platform/win32.h"
+#include "program_globals.h"
 #include "scenario.h"
 
 extern "C" int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);
@@ -64,6 +65,8 @@ using Json = nlohmann::json;
 
 int program_main() {
     static char command_line[] = "";
+    // Each start is a new process (a `restart` step starts it again).
+    support::ResetProgramGlobals();
     return WinMain(GetModuleHandleA(nullptr), nullptr, command_line, SW_SHOWDEFAULT);
 }
 

@@ -132,13 +132,16 @@ TEST_F(ProgramStateTest, HiddenWindowPriorityAndSingleInstanceMutex) {
         EXPECT_EQ(w->title, "");
     }
 
+    // A handle of our own keeps the mutex after the program's end closes
+    // the program's handles, as Windows does.
+    HANDLE hMutex = CreateMutexA(nullptr, FALSE, "RykXyLdrAppMutex");
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+
     CloseProgram(m);
     ASSERT_TRUE(m.process_ended(pid));
     EXPECT_EQ(m.process_exit_code(pid), 0u);
 
     // Released by shutdown, not abandoned by a thread that ended owning it.
-    HANDLE hMutex = CreateMutexA(nullptr, FALSE, "RykXyLdrAppMutex");
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
     EXPECT_EQ(WaitForSingleObject(hMutex, 0), WAIT_OBJECT_0);
     ReleaseMutex(hMutex);
     CloseHandle(hMutex);
