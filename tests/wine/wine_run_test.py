@@ -64,6 +64,8 @@ class Desktop(unittest.TestCase):
              "step 1 changes the display settings"),
             ("a display change on the null driver", scenario(steps=[{"display": {"monitors": [PRIMARY]}}]), False,
              "null display driver has no other"),
+            ("CreateWindowExA refused on cue", dict(scenario(), machine={"refuse_create_window": True}), False,
+             "CreateWindowExA refused"),
         ]
         for name, sc, x_server, reason in cases:
             with self.subTest(name):
@@ -75,6 +77,19 @@ class Desktop(unittest.TestCase):
                     self.assertIsNone(got)
                 else:
                     self.assertIn(reason, got or "")
+
+    def test_the_program_a_launch_started_is_named_as_createprocess_finds_it(self):
+        # (launch record, program name the trace gives its termination)
+        cases = [
+            ({"command_line": "C:\\windows\\system32\\Quavel -t2"}, "C:\\windows\\system32\\Quavel.exe"),
+            ({"command_line": "C:\\windows\\system32\\Quavel.exe -t2"}, "C:\\windows\\system32\\Quavel.exe"),
+            ({"command_line": '"C:\\Program Files\\Q\\Quavel" -t2'}, "C:\\Program Files\\Q\\Quavel.exe"),
+            ({"command_line": "Quavel"}, "Quavel.exe"),
+            ({"application": "C:\\x\\Quavel.exe", "command_line": "Quavel -t2"}, "C:\\x\\Quavel.exe"),
+        ]
+        for launch, name in cases:
+            with self.subTest(launch["command_line"]):
+                self.assertEqual(wine_run.program_of(launch), name)
 
     def test_the_layout_keeps_the_primary_at_the_origin_wine_restores(self):
         # X has no negative coordinates: the L is shifted so that its
