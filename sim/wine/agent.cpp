@@ -388,6 +388,40 @@ void play(const std::vector<std::string>& f) {
         Sleep(static_cast<DWORD>(to_ll(a[1])));
         return;
     }
+    if (kind == "registry") {
+        // KEY NAME TYPE DATA, repeated: values of HKEY_LOCAL_MACHINE set as
+        // an administrator would, the program not told.
+        for (size_t i = 1; i + 3 < a.size(); i += 4) {
+            HKEY key = nullptr;
+            std::string warning;
+            if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, a[i].c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                                nullptr) != ERROR_SUCCESS) {
+                warning = "cannot create the key " + a[i];
+            } else {
+                const std::string& type = a[i + 2];
+                const std::string& data = a[i + 3];
+                LONG rc;
+                if (type == "dword") {
+                    const DWORD d = static_cast<DWORD>(to_ll(data));
+                    rc = RegSetValueExA(key, a[i + 1].c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&d), sizeof d);
+                } else if (type == "binary") {
+                    std::vector<BYTE> bytes;
+                    for (size_t j = 0; j + 1 < data.size(); j += 2)
+                        bytes.push_back(static_cast<BYTE>(std::strtoul(data.substr(j, 2).c_str(), nullptr, 16)));
+                    rc = RegSetValueExA(key, a[i + 1].c_str(), 0, REG_BINARY, bytes.data(),
+                                        static_cast<DWORD>(bytes.size()));
+                } else {
+                    rc = RegSetValueExA(key, a[i + 1].c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                                        static_cast<DWORD>(data.size() + 1));
+                }
+                if (rc != ERROR_SUCCESS) warning = "cannot set " + a[i] + "\\" + a[i + 1];
+                RegCloseKey(key);
+            }
+            if (!warning.empty()) step.str("warning", warning);
+        }
+        record(step);
+        return;
+    }
     // Driver steps.
     record(step);
     if (kind == "quick") {

@@ -91,6 +91,22 @@ class Desktop(unittest.TestCase):
             with self.subTest(launch["command_line"]):
                 self.assertEqual(wine_run.program_of(launch), name)
 
+    def test_a_registry_step_becomes_one_agent_line_of_typed_values(self):
+        step = {"registry": {"SOFTWARE\\RykXyLdr": {"Trace": 0, "HoldTimeMs": -1, "Name": "a b",
+                                                    "Blob": {"binary": [1, 255]}}}}
+        line, action, text = wine_run.step_plan(3, step)
+        self.assertEqual(action, "registry")
+        self.assertEqual(line, ["step", "3", "registry",
+                                "SOFTWARE\\RykXyLdr", "Trace", "dword", "0",
+                                "SOFTWARE\\RykXyLdr", "HoldTimeMs", "dword", str(0xFFFFFFFF),
+                                "SOFTWARE\\RykXyLdr", "Name", "sz", "a b",
+                                "SOFTWARE\\RykXyLdr", "Blob", "binary", "01ff"])
+        for bad in ({"K": {"V": True}}, {"K": {"V": "a\tb"}}, {"K": {"V": [1]}}):
+            with self.subTest(bad=bad):
+                with self.assertRaises(wine_run.ScenarioError):
+                    wine_run.step_plan(1, {"registry": bad})
+        self.assertIsNone(wine_run.skip_reason({"machine": {}, "step": [step]}))
+
     def test_the_layout_keeps_the_primary_at_the_origin_wine_restores(self):
         # X has no negative coordinates: the L is shifted so that its
         # bounding box starts at (0, 0); Wine then moves the first head (the
