@@ -64,6 +64,8 @@ class Desktop(unittest.TestCase):
              "step 1 changes the display settings"),
             ("a display change on the null driver", scenario(steps=[{"display": {"monitors": [PRIMARY]}}]), False,
              "null display driver has no other"),
+            ("CreateWindowExA refused on cue", dict(scenario(), machine={"refuse_create_window": True}), False,
+             "CreateWindowExA refused"),
         ]
         for name, sc, x_server, reason in cases:
             with self.subTest(name):
@@ -75,6 +77,35 @@ class Desktop(unittest.TestCase):
                     self.assertIsNone(got)
                 else:
                     self.assertIn(reason, got or "")
+
+    def test_the_program_a_launch_started_is_named_as_createprocess_finds_it(self):
+        # (launch record, program name the trace gives its termination)
+        cases = [
+            ({"command_line": "C:\\windows\\system32\\Quavel -t2"}, "C:\\windows\\system32\\Quavel.exe"),
+            ({"command_line": "C:\\windows\\system32\\Quavel.exe -t2"}, "C:\\windows\\system32\\Quavel.exe"),
+            ({"command_line": '"C:\\Program Files\\Q\\Quavel" -t2'}, "C:\\Program Files\\Q\\Quavel.exe"),
+            ({"command_line": "Quavel"}, "Quavel.exe"),
+            ({"application": "C:\\x\\Quavel.exe", "command_line": "Quavel -t2"}, "C:\\x\\Quavel.exe"),
+        ]
+        for launch, name in cases:
+            with self.subTest(launch["command_line"]):
+                self.assertEqual(wine_run.program_of(launch), name)
+
+    def test_a_registry_step_becomes_one_agent_line_of_typed_values(self):
+        step = {"registry": {"SOFTWARE\\RykXyLdr": {"Trace": 0, "HoldTimeMs": -1, "Name": "a b",
+                                                    "Blob": {"binary": [1, 255]}}}}
+        line, action, text = wine_run.step_plan(3, step)
+        self.assertEqual(action, "registry")
+        self.assertEqual(line, ["step", "3", "registry",
+                                "SOFTWARE\\RykXyLdr", "Trace", "dword", "0",
+                                "SOFTWARE\\RykXyLdr", "HoldTimeMs", "dword", str(0xFFFFFFFF),
+                                "SOFTWARE\\RykXyLdr", "Name", "sz", "a b",
+                                "SOFTWARE\\RykXyLdr", "Blob", "binary", "01ff"])
+        for bad in ({"K": {"V": True}}, {"K": {"V": "a\tb"}}, {"K": {"V": [1]}}):
+            with self.subTest(bad=bad):
+                with self.assertRaises(wine_run.ScenarioError):
+                    wine_run.step_plan(1, {"registry": bad})
+        self.assertIsNone(wine_run.skip_reason({"machine": {}, "step": [step]}))
 
     def test_the_layout_keeps_the_primary_at_the_origin_wine_restores(self):
         # X has no negative coordinates: the L is shifted so that its
