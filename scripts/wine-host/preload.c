@@ -76,6 +76,22 @@ struct range {
 };
 #define MAX_MAPS 512
 
+/* A hexadecimal number at *p; moves *p past it. Returns 0 when there is none. */
+static int parse_hex(const char **p, uint64_t *out)
+{
+    uint64_t v = 0;
+    int digits = 0;
+    for (;; ++*p, ++digits) {
+        char c = **p;
+        int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (d < 0)
+            break;
+        v = v * 16 + (uint64_t)d;
+    }
+    *out = v;
+    return digits > 0;
+}
+
 /* Reads /proc/self/maps without stdio or malloc (no allocation before the
  * areas are reserved). Returns the number of ranges, or -1. */
 static int read_maps(struct range *out, int max)
@@ -100,26 +116,11 @@ static int read_maps(struct range *out, int max)
     int count = 0;
     const char *p = buf;
     while (*p && count < max) {
-        uint64_t start = 0, end = 0;
-        int digits;
-        for (digits = 0;; ++p, ++digits) {
-            char c = *p;
-            int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-            if (v < 0)
-                break;
-            start = start * 16 + (uint64_t)v;
-        }
-        if (!digits || *p != '-')
+        uint64_t start, end;
+        if (!parse_hex(&p, &start) || *p != '-')
             return -1;
         ++p;
-        for (digits = 0;; ++p, ++digits) {
-            char c = *p;
-            int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-            if (v < 0)
-                break;
-            end = end * 16 + (uint64_t)v;
-        }
-        if (!digits)
+        if (!parse_hex(&p, &end))
             return -1;
         out[count].start = start;
         out[count].end = end;

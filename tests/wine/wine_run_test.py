@@ -43,6 +43,15 @@ def scenario(monitors=None, windows="98", steps=()):
     return {"machine": machine, "step": list(steps)}
 
 
+def held(hold_ms, wait_ms):
+    """A press, a wait and a release played without settling."""
+    touch = {"screen": 0, "x": 200, "y": 300, "kind": 5}
+    sc = scenario(steps=[{"touch": touch, "settle": False}, {"wait_ms": wait_ms, "settle": False},
+                         {"touch": dict(touch, release=True)}])
+    sc["registry"] = {"SOFTWARE\\RykXyLdr": {"HoldTimeMs": hold_ms}}
+    return sc
+
+
 class Desktop(unittest.TestCase):
     def test_which_driver_and_what_is_skipped(self):
         xorg_missing = wine_xorg.missing()
@@ -66,6 +75,12 @@ class Desktop(unittest.TestCase):
              "null display driver has no other"),
             ("CreateWindowExA refused on cue", dict(scenario(), machine={"refuse_create_window": True}), False,
              "CreateWindowExA refused"),
+            ("a release 100 ms after a press, unsettled, with a 500 ms hold", held(500, 100), False, None),
+            ("a release 499 ms after a press, unsettled, with a 500 ms hold", held(500, 499), False,
+             "1 ms from the program's 500 ms press-and-hold"),
+            ("a release 620 ms after a press, unsettled, with a 500 ms hold", held(500, 620), False,
+             "120 ms from the program's 500 ms"),
+            ("a release 499 ms after a press, unsettled, press-and-hold off", held(0, 499), False, None),
         ]
         for name, sc, x_server, reason in cases:
             with self.subTest(name):
