@@ -174,4 +174,34 @@ std::map<int, Assignment> find_assignments(const std::vector<sim::TraceEvent>& e
     return out;
 }
 
+std::vector<TopmostWindow> find_topmost_windows(const std::vector<sim::TraceEvent>& events) {
+    std::vector<TopmostWindow> out;
+    std::map<int64_t, size_t> open;  // window -> its entry in `out` while shown
+    int step = 0;
+    for (const auto& e : events) {
+        if (e.ev == "step") {
+            step = static_cast<int>(int_field(e.fields, "n"));
+        } else if (e.ev == "topmost_window") {
+            const int64_t window = int_field(e.fields, "window");
+            auto it = open.find(window);
+            if (it == open.end()) {
+                TopmostWindow w;
+                w.window = window;
+                w.process = str_field(e.fields, "process");
+                w.rect = rect_field(e.fields);
+                w.monitor = static_cast<int>(int_field(e.fields, "monitor", -1));
+                w.step = step;
+                it = open.emplace(window, out.size()).first;
+                out.push_back(std::move(w));
+            }
+            TopmostWindow& w = out[it->second];
+            std::string text = str_field(e.fields, "text");
+            if (w.texts.empty() || w.texts.back() != text) w.texts.push_back(std::move(text));
+        } else if (e.ev == "topmost_window_closed") {
+            open.erase(int_field(e.fields, "window"));
+        }
+    }
+    return out;
+}
+
 }  // namespace runner

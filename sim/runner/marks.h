@@ -50,4 +50,18 @@ struct Assignment {
 // By touchscreen identifier, from the successful requests of the trace.
 std::map<int, Assignment> find_assignments(const std::vector<sim::TraceEvent>& events);
 
+// A topmost window a program showed (a prompt of the set-up wizard): from
+// its first `topmost_window` event to its `topmost_window_closed`. A window
+// shown again after it was closed counts as another one.
+struct TopmostWindow {
+    int64_t window = 0;
+    std::string process;
+    RECT rect{};                     // where it first painted
+    int monitor = -1;                // the monitor that holds its centre then, -1 none
+    int step = 0;                    // the step during which it first painted (0 before the first)
+    std::vector<std::string> texts;  // what it drew, each different text in order
+};
+// In the order the windows first painted.
+std::vector<TopmostWindow> find_topmost_windows(const std::vector<sim::TraceEvent>& events);
+
 }  // namespace runner

@@ -1,7 +1,10 @@
 #include "picture.h"
 
 #include <algorithm>
+#include <map>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "report.h"
 #include "svg.h"
@@ -39,6 +42,40 @@ Element circle(X cx, Y cy, std::string_view r) {
 }
 
 Element text_at(double x, double y) { return Element("text").attr("x", x).attr("y", y); }
+
+// `text` broken at blanks into lines of at most `width` characters (a longer
+// word stays whole on its own line).
+std::vector<std::string> wrap(const std::string& text, size_t width) {
+    std::vector<std::string> out;
+    std::string line;
+    size_t i = 0;
+    while (i < text.size()) {
+        const size_t end = std::min(text.find(' ', i), text.size());
+        const std::string word = text.substr(i, end - i);
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            out.push_back(line);
+            line.clear();
+        }
+        if (!word.empty()) line += (line.empty() ? "" : " ") + word;
+        i = end + 1;
+    }
+    if (!line.empty() || out.empty()) out.push_back(line);
+    return out;
+}
+
+// The lines of a text as drawn: split at line feeds.
+std::vector<std::string> text_lines(const std::string& text) {
+    std::vector<std::string> out;
+    size_t i = 0;
+    for (;;) {
+        const size_t end = text.find('\n', i);
+        out.push_back(text.substr(i, end == std::string::npos ? std::string::npos : end - i));
+        if (end == std::string::npos) return out;
+        i = end + 1;
+    }
+}
+
+const char* const kTopmostStroke = "#d9480f";
 
 struct Box {
     double x0, y0, x1, y1;
@@ -90,7 +127,7 @@ struct Entry {
     std::string text;
 };
 
-std::vector<Entry> legend(bool display_changed) {
+std::vector<Entry> legend(bool display_changed, bool topmost) {
     const char* blue = button_colour('L');
     std::vector<Entry> out = {
         {{rect("0", "-11", "22", "14").attr("fill", "#edf2fa").attr("stroke", "#495a75").attr("stroke-width", "2")},
@@ -136,6 +173,12 @@ std::vector<Entry> legend(bool display_changed) {
                             .attr("stroke-width", "1.5")
                             .attr("stroke-dasharray", "4 4")},
                        "monitor before a display change"});
+    if (topmost)
+        out.push_back({{rect("0", "-11", "22", "14")
+                            .attr("fill", "#fff4e6")
+                            .attr("stroke", kTopmostStroke)
+                            .attr("stroke-width", "2")},
+                       "topmost window: step it came in, what it first drew"});
     return out;
 }
 
@@ -167,6 +210,7 @@ std::string render_svg(const Scenario& sc, const RunResult& r) {
     const std::vector<RECT>& final_monitors = layouts.back().monitors;
     const std::vector<Mark> marks = find_marks(r.events, layouts.front().monitors.front());
     const std::map<int, Assignment> assignments = find_assignments(r.events);
+    const std::vector<TopmostWindow> windows = find_topmost_windows(r.events);
     std::vector<std::string> serials;
     for (const auto& t : sc.touchscreens) serials.push_back(t.serial);
     for (const auto& s : sc.steps)
@@ -227,6 +271,42 @@ std::string render_svg(const Scenario& sc, const RunResult& r) {
                           .attr("stroke", "#6c757d")
                           .attr("stroke-width", "1.5")
                           .attr("stroke-dasharray", "4 4"));
+    }
+
+    // ---- topmost windows: each with the step it came in and what it first
+    // drew; later ones on the same place go below the earlier ones' text.
+    std::map<std::pair<LONG, LONG>, double> text_bottom;  // by window's top-left: where the next block starts
+    for (const auto& w : windows) {
+        const double x = X(w.rect.left), y = Y(w.rect.top);
+        const double ww = std::max(1.0, (w.rect.right - w.rect.left) * scale), wh = std::max(1.0, (w.rect.bottom - w.rect.top) * scale);
+        auto [at, fresh] = text_bottom.try_emplace({w.rect.left, w.rect.top}, y + 34);
+        const double inset = fresh ? 3.0 : 6.0;
+        body.line(rect(x + inset, y + inset, std::max(1.0, ww - 2 * inset), std::max(1.0, wh - 2 * inset))
+                      .attr("fill", "#fff4e6")
+                      .attr("fill-opacity", "0.5")
+                      .attr("stroke", kTopmostStroke)
+                      .attr("stroke-width", "2"));
+        const double cx = x + ww / 2;
+        const size_t chars = static_cast<size_t>(std::max(8.0, (ww - 16) / (12 * 0.6)));
+        double ty = at->second + 12;
+        const std::string head = "step " + std::to_string(w.step) + " · " + w.process;
+        body.line(text_at(cx, ty).attr("text-anchor", "middle").attr("class", "s").text(head));
+        ty += 20;
+        const std::vector<std::string> drawn = w.texts.empty() ? std::vector<std::string>{} : text_lines(w.texts.front());
+        for (size_t i = 0; i < drawn.size(); ++i) {
+            const bool first = i == 0;
+            for (const auto& part : wrap(drawn[i], first ? chars * 12 / 16 : chars)) {
+                body.line(text_at(cx, ty)
+                              .attr("text-anchor", "middle")
+                              .attr("font-size", first ? "16" : "12")
+                              .attr("font-weight", first ? "bold" : "normal")
+                              .attr("fill", kTopmostStroke)
+                              .text(part));
+                ty += first ? 20 : 16;
+            }
+        }
+        labels.block({x + 8, at->second, x + ww - 8, ty});
+        at->second = ty + 6;
     }
 
     // ---- touchscreens on their monitors
@@ -343,7 +423,7 @@ std::string render_svg(const Scenario& sc, const RunResult& r) {
     double y = desk_bottom + 34;
     svg::Writer below;
     const double col2 = margin + 520;
-    const std::vector<Entry> entries = legend(layouts.size() > 1);
+    const std::vector<Entry> entries = legend(layouts.size() > 1, !windows.empty());
     below.line(text_at(margin, y).attr("class", "h").text("Legend"));
     y += 24;
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -378,6 +458,22 @@ std::string render_svg(const Scenario& sc, const RunResult& r) {
         for (const Mark* m : boxes) lines.emplace_back("#c92a2a", std::to_string(m->number) + ". " + m->text);
         if (lines.empty()) lines.emplace_back("", "none");
         list("Message boxes", lines);
+    }
+    if (!windows.empty()) {
+        // Everything each window drew, one text after the other.
+        std::vector<std::pair<std::string, std::string>> lines;
+        for (const auto& w : windows) {
+            std::string t = "step " + std::to_string(w.step) + " · " + w.process + " · monitor " + std::to_string(w.monitor) +
+                            " " + rect_text(w.rect) + ":";
+            for (size_t i = 0; i < w.texts.size(); ++i) {
+                std::string joined;
+                for (const auto& l : text_lines(w.texts[i])) joined += (joined.empty() ? "" : " / ") + l;
+                t += (i == 0 ? " " : " · then: ") + joined;
+            }
+            const auto parts = wrap(t, 140);
+            for (size_t i = 0; i < parts.size(); ++i) lines.emplace_back(kTopmostStroke, (i == 0 ? "" : "    ") + parts[i]);
+        }
+        list("Topmost windows", lines);
     }
     if (layouts.size() > 1) {
         std::vector<std::pair<std::string, std::string>> lines;

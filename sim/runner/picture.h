@@ -12,9 +12,9 @@
 namespace runner {
 
 // The picture: the monitors (and earlier layouts), the touchscreens' monitors
-// and rectangles, the touches handed to the driver, the marks of
-// find_marks(), a legend and lists of the touchscreens, message boxes,
-// display layouts and steps.
+// and rectangles, the topmost windows of find_topmost_windows(), the touches
+// handed to the driver, the marks of find_marks(), a legend and lists of the
+// touchscreens, message boxes, topmost windows, display layouts and steps.
 std::string render_svg(const Scenario& sc, const RunResult& r);
 
 }  // namespace runner

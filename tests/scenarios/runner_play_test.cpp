@@ -218,6 +218,79 @@ TEST(Picture, AssignmentsComeFromSuccessfulRequests) {
     EXPECT_FALSE(a.at(2).rect.has_value());
 }
 
+// ------------------------------------------------------------------ topmost windows in the picture
+
+TraceEvent Step(int n) { return {0, "step", {{"n", n}}}; }
+TraceEvent Topmost(int window, int left, int monitor, const char* text) {
+    return {0, "topmost_window",
+            {{"window", window}, {"process", "RykXyMap.exe"}, {"left", left}, {"top", 0}, {"right", left + 1024},
+             {"bottom", 768}, {"monitor", monitor}, {"text", text}}};
+}
+TraceEvent Closed(int window) { return {0, "topmost_window_closed", {{"window", window}, {"process", "RykXyMap.exe"}}}; }
+
+std::string DescribeWindows(const std::vector<runner::TopmostWindow>& windows) {
+    std::string out;
+    for (const auto& w : windows) {
+        out += "step " + std::to_string(w.step) + " window " + std::to_string(w.window) + " monitor " +
+               std::to_string(w.monitor) + " left " + std::to_string(w.rect.left) + ":";
+        for (const auto& t : w.texts) out += " [" + t + "]";
+        out += "; ";
+    }
+    return out;
+}
+
+struct TopmostCase {
+    const char* name;
+    std::vector<TraceEvent> events;
+    std::string windows;
+};
+
+void PrintTo(const TopmostCase& c, std::ostream* os) { *os << c.name; }
+
+class TopmostWindows : public testing::TestWithParam<TopmostCase> {};
+
+TEST_P(TopmostWindows, FromTrace) { EXPECT_EQ(DescribeWindows(runner::find_topmost_windows(GetParam().events)), GetParam().windows); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Picture, TopmostWindows,
+    testing::Values(
+        TopmostCase{"NoneBeforeTheFirstStep", {Topmost(7, 0, 0, "a")}, "step 0 window 7 monitor 0 left 0: [a]; "},
+        // Painting the same text again adds nothing; another text is kept in order.
+        TopmostCase{"RepaintedAndChanged",
+                    {Step(2), Topmost(7, 0, 0, "a"), Step(3), Topmost(7, 0, 0, "a"), Topmost(7, 0, 0, "b"), Closed(7)},
+                    "step 2 window 7 monitor 0 left 0: [a] [b]; "},
+        TopmostCase{"OnePerMonitorInTurn",
+                    {Step(2), Topmost(7, 0, 0, "a"), Closed(7), Step(4), Topmost(8, 1024, 1, "b"), Closed(8)},
+                    "step 2 window 7 monitor 0 left 0: [a]; step 4 window 8 monitor 1 left 1024: [b]; "},
+        // A handle shown again after it closed is another window.
+        TopmostCase{"HandleShownAgain",
+                    {Step(1), Topmost(7, 0, 0, "a"), Closed(7), Step(5), Topmost(7, 1024, 1, "a")},
+                    "step 1 window 7 monitor 0 left 0: [a]; step 5 window 7 monitor 1 left 1024: [a]; "},
+        TopmostCase{"ClosedWithoutShowing", {Closed(7)}, ""}),
+    [](const testing::TestParamInfo<TopmostCase>& i) { return std::string(i.param.name); });
+
+// The picture draws each window on its monitor with the step it came in and
+// what it first drew, line by line; all its texts are listed below.
+TEST(Picture, DrawsTopmostWindowsWithStepAndFirstText) {
+    const runner::Scenario sc = runner::parse_scenario(
+        "[machine]\nmonitors = [ { left = 0, top = 0, right = 1024, bottom = 768 },\n"
+        "             { left = 1024, top = 0, right = 2048, bottom = 768 } ]\n",
+        "t.toml");
+    RunResult r;
+    r.events = {Step(2), Topmost(7, 1024, 1, "Touch this screen\nMonitor 1 of 2"), Topmost(7, 1024, 1, "Touched <0>"),
+                Closed(7)};
+    const std::string svg = runner::render_svg(sc, r);
+    // The window's rectangle: monitor 1 at scale 1000/2048 from x 30, inset 3.
+    EXPECT_NE(svg.find(R"(<rect x="533.0" y="87.0" width="494.0" height="369.0" fill="#fff4e6")"), std::string::npos) << svg;
+    EXPECT_NE(svg.find(">step 2 · RykXyMap.exe</text>"), std::string::npos);
+    EXPECT_NE(svg.find(R"(font-weight="bold" fill="#d9480f">Touch this screen</text>)"), std::string::npos);
+    EXPECT_NE(svg.find(">Monitor 1 of 2</text>"), std::string::npos);
+    EXPECT_NE(svg.find(
+                  ">step 2 · RykXyMap.exe · monitor 1 (1024,0)-(2048,768): Touch this screen / Monitor 1 of 2 · then: "
+                  "Touched &lt;0&gt;</text>"),
+              std::string::npos);
+}
+
 // ------------------------------------------------------------------ the picture's SVG writer
 
 struct SvgCase {
