@@ -206,9 +206,19 @@ bool never_ready_calibration_runs() {
     return found;
 }
 
-// Waits until nothing observable has happened for `quiet_ms`, dismissing
+// How long nothing observable must happen before the program counts as
+// settled: RYK_SETTLE_QUIET_MS, given by wine-run to outlast the program's
+// press-and-hold time, or 500 ms.
+DWORD settle_quiet_ms() {
+    const char* quiet = std::getenv("RYK_SETTLE_QUIET_MS");
+    const long ms = quiet ? std::atol(quiet) : 0;
+    return ms > 0 ? static_cast<DWORD>(ms) : 500;
+}
+
+// Waits until nothing observable has happened for the quiet time, dismissing
 // message boxes meanwhile; gives up after `limit_ms` with a note.
-void settle(DWORD quiet_ms = 500, DWORD limit_ms = 20000) {
+void settle(DWORD limit_ms = 20000) {
+    const DWORD quiet_ms = settle_quiet_ms();
     const DWORD start = GetTickCount();
     DWORD last_change = start;
     long long last = -2;

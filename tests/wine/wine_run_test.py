@@ -122,6 +122,42 @@ class Desktop(unittest.TestCase):
                     wine_run.step_plan(1, {"registry": bad})
         self.assertIsNone(wine_run.skip_reason({"machine": {}, "step": [step]}))
 
+    def test_settling_outlasts_the_longest_press_and_hold_time(self):
+        # A press that waits for its hold time shows nothing until the time
+        # runs out: a shorter quiet takes the program for settled too early.
+        later = scenario(steps=[{"registry": {"SOFTWARE\\RykXyLdr": {"HoldTimeMs": 2000}}}])
+        cases = [
+            ("no hold", scenario(), 500),
+            ("hold at the start", held(500, 100), 1000),
+            ("hold set by a step", later, 2500),
+            ("a rejected value", dict(scenario(), registry={"SOFTWARE\\RykXyLdr": {"HoldTimeMs": "x"}}), 500),
+        ]
+        for name, sc, quiet in cases:
+            with self.subTest(name):
+                self.assertEqual(wine_run.settle_quiet_ms(sc), quiet)
+
+    def test_a_report_after_a_right_click_is_skipped_only_where_the_touch_stayed_inside_the_radius(self):
+        def touch(x, **extra):
+            return {"touch": dict({"screen": 0, "x": x, "y": 300, "kind": 5}, **extra)}
+
+        def hold_scenario(*steps):
+            sc = scenario(steps=steps)
+            sc["registry"] = {"SOFTWARE\\RykXyLdr": {"HoldTimeMs": 500}}
+            return sc
+
+        # (name, scenario, skipped)
+        cases = [
+            ("held, then a report", hold_scenario(touch(200), touch(203), touch(203, release=True)), True),
+            ("held, then only the release", hold_scenario(touch(200), touch(200, release=True)), False),
+            ("a drag beyond the radius", hold_scenario(dict(touch(200), settle=False), touch(220), touch(230)),
+             False),
+            ("not settled in between", hold_scenario(dict(touch(200), settle=False), touch(203)), False),
+            ("no press-and-hold", scenario(steps=[touch(200), touch(203)]), False),
+        ]
+        for name, sc, skipped in cases:
+            with self.subTest(name):
+                self.assertEqual(wine_run.report_after_right_click(sc) is not None, skipped)
+
     def test_the_layout_keeps_the_primary_at_the_origin_wine_restores(self):
         # X has no negative coordinates: the L is shifted so that its
         # bounding box starts at (0, 0); Wine then moves the first head (the
