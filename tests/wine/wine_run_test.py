@@ -107,6 +107,25 @@ class Desktop(unittest.TestCase):
             with self.subTest(launch["command_line"]):
                 self.assertEqual(wine_run.program_of(launch), name)
 
+    def test_a_touch_at_the_held_point_right_after_its_right_click_is_skipped(self):
+        press = {"touch": {"screen": 0, "x": 200, "y": 300, "kind": 5}}
+        unsettled = dict(press, settle=False)
+        moved = {"touch": {"screen": 0, "x": 260, "y": 300, "kind": 5}}
+        released = {"touch": dict(press["touch"], release=True)}
+        # (steps, HoldTimeMs, skipped)
+        cases = [
+            ([unsettled, {"wait_ms": 100, "settle": False}, press, press], 500, True),
+            ([unsettled, {"wait_ms": 100, "settle": False}, press, press], None, False),
+            ([unsettled, {"wait_ms": 100, "settle": False}, press, moved], 500, False),
+            ([unsettled, {"wait_ms": 100, "settle": False}, released, press], 500, False),
+            ([press, press, press], 500, False),
+        ]
+        for steps, hold, skipped in cases:
+            with self.subTest(steps=steps, hold=hold):
+                sc = {"machine": {}, "step": steps,
+                      "registry": {"SOFTWARE\\RykXyLdr": {"HoldTimeMs": hold}} if hold else {}}
+                self.assertEqual(wine_run.held_touch_race(sc) is not None, skipped)
+
     def test_a_tool_step_gets_the_command_line_rykxy_sim_gives_it(self):
         # (arguments, command line)
         cases = [
