@@ -17,6 +17,7 @@
 //   step     N refuse CODE ALWAYS TIMES INDEX TOUCHSCREEN
 //   step     N clear_refusals | wait MS | close
 //   step     N end_session                the user ends the session: see end_session()
+//   step     N tool NAME COMMAND_LINE     a console tool run to its end: see run_tool()
 // Driver steps go to orvane.vxd's control pipe (RYK_ORVANE_PIPE).
 //
 // RECORD gets JSON lines, stamped with the machine's clock: first
@@ -144,6 +145,7 @@ DWORD WINAPI watcher_thread(LPVOID) {
 // ------------------------------------------------------------------ the program
 
 PROCESS_INFORMATION g_program{};
+std::string g_folder;  // the program's folder, where the tools are too
 
 struct BoxSearch {
     DWORD pid;
@@ -365,6 +367,87 @@ void end_session() {
     WaitForSingleObject(g_program.hProcess, 10000);
 }
 
+// Runs the console tool NAME.exe from the program's folder as a process of
+// its own beside the program, with COMMAND_LINE, its standard output and
+// error one pipe, to its end (60 s at most), answering the program's message
+// boxes meanwhile. Recorded as "tool" with its process id, command line,
+// exit code (null when it did not end) and output; scripts/wine-run adds the
+// driver requests of that process.
+void run_tool(ryk_wine::Json& step, const std::vector<std::string>& a) {
+    record(step);
+    const std::string folder = g_folder;
+    const std::string path = folder + "\\" + a[1] + ".exe";
+    std::string command_line = a[2];
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE read_end = nullptr, write_end = nullptr;
+    auto tool_event = [&] {  // stamped when the tool has ended, as rykxy-sim records it
+        ryk_wine::Json t("tool", ryk_wine::now_us());
+        t.str("name", a[1]).str("command_line", command_line);
+        return t;
+    };
+    if (!CreatePipe(&read_end, &write_end, &sa, 0)) {
+        record(tool_event().null("exit_code").str("output", "").str("warning", "no pipe for its output"));
+        return;
+    }
+    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = nullptr;
+    si.hStdOutput = write_end;
+    si.hStdError = write_end;
+    PROCESS_INFORMATION pi{};
+    const bool started = CreateProcessA(path.c_str(), &command_line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                        nullptr, folder.c_str(), &si, &pi) != 0;
+    CloseHandle(write_end);
+    if (!started) {
+        CloseHandle(read_end);
+        record(tool_event().null("exit_code").str("output", "").str("warning", "cannot start " + path));
+        return;
+    }
+    std::string output;
+    const DWORD start = GetTickCount();
+    for (;;) {
+        DWORD avail = 0;
+        const BOOL open = PeekNamedPipe(read_end, nullptr, 0, nullptr, &avail, nullptr);
+        if (open && avail) {
+            char buf[4096];
+            DWORD n = 0;
+            if (ReadFile(read_end, buf, sizeof buf, &n, nullptr) && n) output.append(buf, n);
+            continue;
+        }
+        const bool ended = WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0;
+        if ((!open || ended) && (ended || GetTickCount() - start >= 60000)) {
+            if (open && ended) {  // what is left in the pipe
+                while (PeekNamedPipe(read_end, nullptr, 0, nullptr, &avail, nullptr) && avail) {
+                    char buf[4096];
+                    DWORD n = 0;
+                    if (!ReadFile(read_end, buf, sizeof buf, &n, nullptr) || !n) break;
+                    output.append(buf, n);
+                }
+            }
+            break;
+        }
+        if (GetTickCount() - start >= 60000) break;
+        dismiss_message_boxes();
+        Sleep(10);
+    }
+    CloseHandle(read_end);
+    DWORD code = 0;
+    ryk_wine::Json t = tool_event();
+    t.num("pid", pi.dwProcessId);
+    if (WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0 && GetExitCodeProcess(pi.hProcess, &code)) {
+        t.num("exit_code", code);
+    } else {
+        TerminateProcess(pi.hProcess, 0xDEAD);
+        t.null("exit_code");
+    }
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    t.str("output", output);
+    record(t);
+}
+
 void play(const std::vector<std::string>& f) {
     // f: step N KIND ARGS...
     const std::vector<std::string> a(f.begin() + 2, f.end());
@@ -393,6 +476,7 @@ void play(const std::vector<std::string>& f) {
         if (!program_ended()) end_session();
         return;
     }
+    if (kind == "tool") return run_tool(step, a);
     if (kind == "wait") {
         record(step);
         Sleep(static_cast<DWORD>(to_ll(a[1])));
@@ -552,6 +636,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
     std::string command_line = "\"" + program + "\"";
     std::string folder = program.substr(0, program.find_last_of("\\/"));
+    g_folder = folder;
     STARTUPINFOA si{};
     si.cb = sizeof si;
     if (!CreateProcessA(program.c_str(), &command_line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si,

@@ -139,6 +139,7 @@ std::string env(const char* name) {
 void log_request(const sim::orvane::Request& r) {
     ryk_wine::Json j("ioctl", r.t_us);
     j.str("code", r.name).num("thread", r.thread).boolean("ok", r.ok);
+    j.num("pid", GetCurrentProcessId());  // scripts/wine-run tells the tools' requests by it, then drops it
     for (const auto& f : r.fields) j.num(f.name.c_str(), f.value);
     g_log.write(j.line());
 }

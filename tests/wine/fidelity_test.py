@@ -45,11 +45,19 @@ def sim_trace():
         {"ev": "broadcast", "t_us": 0, "message": "Quavel4683", "wparam": 2, "lparam": 0},
         {"ev": "launch", "t_us": 0, "command_line": "C:\\WINDOWS\\SYSTEM\\Quavel -t2", "ok": True},
         {"ev": "msgbox", "t_us": 0, "text": "Reg read error", "caption": "", "style": 0},
+        tool("Windows: version 4.10 build 1998, platform 1\r\n{\"build\":1998}\r\n"),
         {"ev": "end", "t_us": 0},
         ioctl("REQ_CLEAR_EVENT", 1, hEventR0=0),
         {"ev": "device_close", "t_us": 0},
         {"ev": "exit", "t_us": 0, "code": 0},
     ]
+
+
+def tool(output):
+    """A RykXyProbe run, which prints the Windows build: Wine's Windows 98 is
+    build 2222, the simulated one 1998."""
+    return {"ev": "tool", "t_us": 0, "name": "RykXyProbe", "command_line": "RykXyProbe.exe", "exit_code": 0,
+            "output": output, "requests": ["REQ_GET_TOUCHSCREEN"], "registry_writes": 0}
 
 
 def wine_trace():
@@ -74,6 +82,7 @@ def wine_trace():
         {"ev": "broadcast", "t_us": 21, "message": "Quavel4683", "wparam": 2, "lparam": 0},
         {"ev": "launch", "t_us": 22, "command_line": "C:\\windows\\system32\\Quavel -t2", "ok": True},
         {"ev": "msgbox", "t_us": 23, "text": "Reg read error", "caption": "", "style": 0},
+        tool("Windows: version 4.10 build 2222, platform 1\r\n{\"build\":2222}\r\n"),
         {"ev": "end", "t_us": 30},
         ioctl("REQ_CLEAR_EVENT", 340, hEventR0=0),
         {"ev": "device_close", "t_us": 31},
@@ -142,6 +151,10 @@ class Fidelity(unittest.TestCase):
             ("the device is not closed", drop(ev="device_close"), "device closings"),
             ("another exit code", set_field("code", 2, ev="exit"), "exit code"),
             ("a step is missing", drop(ev="step", n=2), "different steps"),
+            ("a tool ends with another exit code", set_field("exit_code", 1, ev="tool"), "tool runs"),
+            ("a tool writes something else", set_field("output", "RykXyLdr is not running\r\n", ev="tool"),
+             "tool runs"),
+            ("a tool sends another request", set_field("requests", ["REQ_GET_ALIGNMENT"], ev="tool"), "tool runs"),
         ]
         for name, change, reported in cases:
             with self.subTest(name):

@@ -10,6 +10,7 @@ checked by wine_xorg_layout and the wine_fidelity_* tests.
 """
 
 import importlib.machinery
+import json
 import importlib.util
 import os
 import unittest
@@ -105,6 +106,68 @@ class Desktop(unittest.TestCase):
         for launch, name in cases:
             with self.subTest(launch["command_line"]):
                 self.assertEqual(wine_run.program_of(launch), name)
+
+    def test_a_touch_at_the_held_point_right_after_its_right_click_is_skipped(self):
+        press = {"touch": {"screen": 0, "x": 200, "y": 300, "kind": 5}}
+        unsettled = dict(press, settle=False)
+        moved = {"touch": {"screen": 0, "x": 260, "y": 300, "kind": 5}}
+        released = {"touch": dict(press["touch"], release=True)}
+        # (steps, HoldTimeMs, skipped)
+        cases = [
+            ([unsettled, {"wait_ms": 100, "settle": False}, press, press], 500, True),
+            ([unsettled, {"wait_ms": 100, "settle": False}, press, press], None, False),
+            ([unsettled, {"wait_ms": 100, "settle": False}, press, moved], 500, False),
+            ([unsettled, {"wait_ms": 100, "settle": False}, released, press], 500, False),
+            # settled: the press becomes a right click before the next one
+            ([press, press, press], 500, True),
+        ]
+        for steps, hold, skipped in cases:
+            with self.subTest(steps=steps, hold=hold):
+                sc = {"machine": {}, "step": steps,
+                      "registry": {"SOFTWARE\\RykXyLdr": {"HoldTimeMs": hold}} if hold else {}}
+                self.assertEqual(wine_run.report_after_right_click(sc) is not None, skipped)
+
+    def test_a_tool_step_gets_the_command_line_rykxy_sim_gives_it(self):
+        # (arguments, command line)
+        cases = [
+            ([], "RykXyCtl.exe"),
+            (["assign", "1", "0"], "RykXyCtl.exe assign 1 0"),
+            (["a b", ""], 'RykXyCtl.exe "a b" ""'),
+            (['say "hi"'], 'RykXyCtl.exe "say \\"hi\\""'),
+            (["C:\\x y\\"], 'RykXyCtl.exe "C:\\x y\\\\"'),
+        ]
+        for args, command_line in cases:
+            with self.subTest(args=args):
+                line, action, _ = wine_run.step_plan(2, {"tool": {"name": "RykXyCtl", "args": args}})
+                self.assertEqual((action, line), ("tool", ["step", "2", "tool", "RykXyCtl", command_line]))
+
+    def test_a_tool_run_is_completed_and_checked_as_rykxy_sim_does(self):
+        def run(expect, code=0, output="RykXyLdr runs\r\n", tool_requests=("REQ_GET_TOUCHSCREEN",), writes=0):
+            trace = [{"ev": "ioctl", "code": "REQ_GET_TOUCH", "pid": 8}, {"ev": "step", "n": 1}]
+            trace += [{"ev": "ioctl", "code": r, "pid": 9} for r in tool_requests]
+            trace += [{"ev": "ioctl", "code": "REQ_CLEAR_EVENT", "pid": 8}]
+            trace += [{"ev": "regwrite"}] * writes
+            trace += [{"ev": "tool", "name": "RykXyProbe", "command_line": "RykXyProbe.exe", "pid": 9,
+                       "exit_code": code, "output": output}]
+            wine_run.tool_events(trace)
+            self.assertNotIn("pid", json.dumps(trace))
+            return trace[-1], wine_run.tool_failures(trace, [{"args": dict(expect, name="RykXyProbe")}])
+
+        tool, failed = run({"expect_exit": 0, "expect_output": ["runs"], "read_only": True})
+        self.assertEqual((tool["requests"], tool["registry_writes"], failed), (["REQ_GET_TOUCHSCREEN"], 0, []))
+        # (expectations, the run, the failure reported)
+        cases = [
+            ({"expect_exit": 0}, dict(code=2), "expected exit code 0, it ended with 2"),
+            ({}, dict(code=None), "did not end"),
+            ({"expect_output": ["stopped"]}, {}, 'its output lacks "stopped"'),
+            ({"read_only": True}, dict(tool_requests=("REQ_SET_MONITOR_NUMBER",)), "expected to change nothing"),
+            ({"read_only": True}, dict(writes=1), "expected to change nothing"),
+        ]
+        for expect, how, reported in cases:
+            with self.subTest(reported, expect=expect):
+                _, failed = run(expect, **how)
+                self.assertEqual(len(failed), 1)
+                self.assertIn("step 1 (RykXyProbe): " + reported, failed[0])
 
     def test_a_registry_step_becomes_one_agent_line_of_typed_values(self):
         step = {"registry": {"SOFTWARE\\RykXyLdr": {"Trace": 0, "HoldTimeMs": -1, "Name": "a b",
