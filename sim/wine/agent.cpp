@@ -162,25 +162,58 @@ BOOL CALLBACK find_boxes(HWND hwnd, LPARAM param) {
     return TRUE;
 }
 
-std::set<HWND> g_dismissed;
+std::set<HWND> g_seen_boxes;      // every box of the program seen so far
+std::vector<HWND> g_open_boxes;   // held boxes, oldest first
+bool g_hold_boxes = false;        // boxes stay open until a dismiss step
+
+void answer_box(HWND box) {
+    char caption[256] = {}, text[1024] = {};
+    GetWindowTextA(box, caption, sizeof caption);
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    ryk_wine::Json j("msgbox_dismissed", ryk_wine::now_us());
+    j.str("caption", caption).str("text", text);
+    record(j);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
 
 // Answers the program's open message boxes with their OK button, as a user
-// would; returns whether there was one.
+// would, or, while boxes are held, notes the new ones in the order they
+// opened; returns whether a box was answered or newly seen.
 bool dismiss_message_boxes() {
     BoxSearch s{g_program.dwProcessId, {}};
     EnumWindows(find_boxes, reinterpret_cast<LPARAM>(&s));
+    bool changed = false;
     for (HWND box : s.found) {
-        if (g_dismissed.insert(box).second) {
-            char caption[256] = {}, text[1024] = {};
-            GetWindowTextA(box, caption, sizeof caption);
-            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-            ryk_wine::Json j("msgbox_dismissed", ryk_wine::now_us());
-            j.str("caption", caption).str("text", text);
-            record(j);
+        const bool is_new = g_seen_boxes.insert(box).second;
+        if (g_hold_boxes) {
+            if (is_new) {
+                g_open_boxes.push_back(box);
+                changed = true;
+            }
+            continue;
         }
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        if (is_new) answer_box(box);
+        else PostMessageA(box, WM_COMMAND, IDOK, 0);
+        changed = true;
     }
-    return !s.found.empty();
+    if (!g_hold_boxes) g_open_boxes.clear();
+    return changed;
+}
+
+// The user answers the oldest held box (with that caption, when one is
+// given) with OK; false when none is open.
+bool dismiss_oldest_box(const std::string& caption) {
+    dismiss_message_boxes();
+    for (auto it = g_open_boxes.begin(); it != g_open_boxes.end(); ++it) {
+        if (!IsWindow(*it)) continue;
+        char text[256] = {};
+        GetWindowTextA(*it, text, sizeof text);
+        if (!caption.empty() && caption != text) continue;
+        answer_box(*it);
+        g_open_boxes.erase(it);
+        return true;
+    }
+    return false;
 }
 
 long long file_size(const std::string& path) {
@@ -477,6 +510,18 @@ void play(const std::vector<std::string>& f) {
         return;
     }
     if (kind == "tool") return run_tool(step, a);
+    if (kind == "hold_boxes") {
+        record(step);
+        g_hold_boxes = a.size() > 1 && a[1] == "1";
+        if (!g_hold_boxes) dismiss_message_boxes();
+        return;
+    }
+    if (kind == "dismiss_box") {
+        if (!dismiss_oldest_box(a.size() > 1 ? a[1] : std::string()))
+            step.str("warning", "no message box is open: nothing dismissed");
+        record(step);
+        return;
+    }
     if (kind == "wait") {
         record(step);
         Sleep(static_cast<DWORD>(to_ll(a[1])));
@@ -623,6 +668,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     DWORD tid = 0;
     CloseHandle(CreateThread(nullptr, 0, watcher_thread, nullptr, 0, &tid));
     WaitForSingleObject(g_watcher_ready, 10000);
+
+    // "hold_boxes" before the first step: boxes stay open from the start.
+    for (const auto& f : lines)
+        if (f[0] == "hold_boxes") g_hold_boxes = true;
 
     std::vector<HANDLE> objects;
     for (const auto& f : lines) {

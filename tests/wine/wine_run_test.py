@@ -221,6 +221,20 @@ class Desktop(unittest.TestCase):
             with self.subTest(name):
                 self.assertEqual(wine_run.report_after_right_click(sc) is not None, skipped)
 
+    def test_held_and_dismissed_boxes_become_agent_lines_worded_as_rykxy_sim_words_them(self):
+        # (step, agent line, text)
+        cases = [
+            ({"hold_boxes": True}, ["hold_boxes", "1"], "message boxes stay open until dismissed"),
+            ({"hold_boxes": False}, ["hold_boxes", "0"], "message boxes are answered OK at once"),
+            ({"dismiss_box": True}, ["dismiss_box"], "the user answers the oldest open message box with OK"),
+            ({"dismiss_box": "Reg read error"}, ["dismiss_box", "Reg read error"],
+             'the user answers the open message box "Reg read error" with OK'),
+        ]
+        for step, line, text in cases:
+            with self.subTest(step=step):
+                self.assertEqual(wine_run.step_plan(2, step), (["step", "2"] + line, list(step)[0], text))
+                self.assertIsNone(wine_run.skip_reason({"machine": {"hold_boxes": True}, "step": [step]}))
+
     def test_the_layout_keeps_the_primary_at_the_origin_wine_restores(self):
         # X has no negative coordinates: the L is shifted so that its
         # bounding box starts at (0, 0); Wine then moves the first head (the
