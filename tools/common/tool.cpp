@@ -301,4 +301,14 @@ Out& TableFailure(Out& out, const MonitorTable& t) {
     return out;
 }
 
+HWND CreateAnswerWindow(WNDPROC pfnProc, const char* pszClass, const char* pszTitle) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = pfnProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = pszClass;
+    RegisterClassA(&wc);
+    return CreateWindowExA(0, pszClass, pszTitle, WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance,
+                           nullptr);
+}
+
 }  // namespace ryktool

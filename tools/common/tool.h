@@ -107,4 +107,9 @@ void BuildMonitorTable(OsKind kind, MonitorTable* pTable);
 // Why the table cannot be built, with the message RykXyLdr shows then.
 Out& TableFailure(Out& out, const MonitorTable& t);
 
+// A top-level window that is never shown, of a class of its own registered
+// here: RykXyLdr's broadcasts and answers reach top-level windows only. 0
+// when it cannot be made (GetLastError tells why).
+HWND CreateAnswerWindow(WNDPROC pfnProc, const char* pszClass, const char* pszTitle);
+
 }  // namespace ryktool

@@ -174,13 +174,7 @@ LONG PostAndWait(HWND hApp, WPARAM wCmd, LPARAM lParam, DWORD dwTimeout, bool bA
                  DWORD* pdwError) {
     const UINT msgPlexor = RegisterWindowMessageA(kPlexorMessage);
     const UINT msgQuavel = RegisterWindowMessageA(kQuavelMessage);
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = AnswerWndProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "RykXyCtlAnswer";
-    RegisterClassA(&wc);
-    HWND hAnswer = CreateWindowExA(0, wc.lpszClassName, "RykXyCtl", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
-                                   wc.hInstance, nullptr);
+    HWND hAnswer = CreateAnswerWindow(AnswerWndProc, "RykXyCtlAnswer", "RykXyCtl");
     *pdwError = GetLastError();
     *pszFailed = !msgPlexor || !msgQuavel ? "RegisterWindowMessageA" : "CreateWindowExA of its answer window";
     if (!msgPlexor || !msgQuavel || !hAnswer) {

@@ -411,13 +411,7 @@ int CarryOut(Wizard& w) {
         return EXIT_NOT_RUNNING;
     }
 
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = AnswerProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "RykXyMapAnswer";
-    RegisterClassA(&wc);
-    HWND hAnswer = CreateWindowExA(0, wc.lpszClassName, "RykXyMap", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
-                                   wc.hInstance, nullptr);
+    HWND hAnswer = CreateAnswerWindow(AnswerProc, "RykXyMapAnswer", "RykXyMap");
     LONG done[MAX_TS];
     int nDone = 0;
     LONG iFailed = -1;
