@@ -19,15 +19,19 @@ bool ClaimTouchReport(LONG iTouchscreen) {
 }
 
 bool SwallowReport(TouchSwallow* pState, LONG iTouchscreen, DWORD dwFlags) {
-    const bool bRelease = (dwFlags & PKT_RELEASE) != 0;
+    // A touch ends with PKT_RELEASE; a plain report of kind 0 is a whole
+    // touch by itself (it clicks, with or without PKT_RELEASE), so it ends
+    // one too. Without that, the taps after a claiming kind-0 tap would be
+    // swallowed until some report carried PKT_RELEASE.
+    const bool bEnds = (dwFlags & PKT_RELEASE) != 0 || (dwFlags & PKT_KIND) == 0;
     const bool bPress = !pState->bInTouch;
-    pState->bInTouch = !bRelease;
+    pState->bInTouch = !bEnds;
     if (pState->bSwallowing) {
-        if (bRelease) pState->bSwallowing = false;
+        if (bEnds) pState->bSwallowing = false;
         return true;
     }
     if (!bPress || !ClaimTouchReport(iTouchscreen)) return false;
-    // A touch of one report (a press that carries its release) ends here.
-    pState->bSwallowing = !bRelease;
+    // A touch of one report (a press that carries its end) ends here.
+    pState->bSwallowing = !bEnds;
     return true;
 }

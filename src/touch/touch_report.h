@@ -41,9 +41,10 @@ inline constexpr UINT WM_RYK_TOUCHREPORTED = WM_USER + 2;
 bool ClaimTouchReport(LONG iTouchscreen);
 
 // Whether a report opens, continues or ends a touch, for the worker's
-// swallowing: a touch ends with a report that carries PKT_RELEASE.
+// swallowing: a touch ends with a report that carries PKT_RELEASE, or with a
+// plain report of kind 0, which is a whole touch by itself.
 struct TouchSwallow {
-    bool bInTouch = false;    // a report without PKT_RELEASE came since the last release
+    bool bInTouch = false;    // a report that does not end a touch came since the last end
     bool bSwallowing = false; // this touch claimed the request: drop its reports
 };
 

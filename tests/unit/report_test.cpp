@@ -3,6 +3,7 @@
 // no mouse input for that touch, and answers time-outs, replacements,
 // withdrawals and refusals; a request from no window is dropped.
 #include <ostream>
+#include <vector>
 
 #include "app/report.h"
 #include "driver/protocol.h"
@@ -65,23 +66,46 @@ protected:
     Answers answers_[2];
 };
 
-TEST_F(ReportTest, ThePressAnswersAndTheWholeTouchMakesNoMouseInput) {
+// The touch that answers, report by report, and the touch after it, which
+// is a click again: a report of kind 0 is a whole touch (it clicks by itself,
+// with or without PKT_RELEASE), so it ends the swallowed touch too.
+struct Packet {
+    LONG x, y;
+    DWORD flags;
+};
+struct SwallowCase {
+    const char* name;
+    std::vector<Packet> answering, next;
+};
+std::ostream& operator<<(std::ostream& os, const SwallowCase& c) { return os << c.name; }
+
+class ReportSwallowTest : public ReportTest, public ::testing::WithParamInterface<SwallowCase> {};
+
+TEST_P(ReportSwallowTest, ThePressAnswersItsTouchMakesNoMouseInputAndTheNextTouchClicks) {
+    const SwallowCase& c = GetParam();
     sim::Machine& m = Start();
     Ask(m, 0, 30000);
     const size_t before = MouseInputs(m);
-    m.driver().queue_packet(1, 1500, 300, 5);
-    m.driver().queue_packet(1, 1510, 300, 5);
-    m.driver().queue_packet(1, 1510, 300, 5 | PKT_RELEASE);
+    for (const Packet& p : c.answering) m.driver().queue_packet(1, p.x, p.y, p.flags);
     m.quiesce();
     EXPECT_EQ(Taken(0), (Answers{{REPORT_TOUCHED, 1}}));
     EXPECT_EQ(MouseInputs(m), before);
-    // The next touch is a click again.
-    m.driver().queue_packet(0, 100, 100, 5);
-    m.driver().queue_packet(0, 100, 100, 5 | PKT_RELEASE);
+    for (const Packet& p : c.next) m.driver().queue_packet(1, p.x, p.y, p.flags);
     m.settle();
     EXPECT_GT(MouseInputs(m), before);
     EXPECT_TRUE(Taken(0).empty());
 }
+
+constexpr DWORD kRelease = PKT_RELEASE;
+const SwallowCase kSwallowCases[] = {
+    {"press_move_release", {{1500, 300, 5}, {1510, 300, 5}, {1510, 300, 5 | kRelease}}, {{1100, 100, 5}, {1100, 100, 5 | kRelease}}},
+    {"one_report_with_release", {{1500, 300, 5 | kRelease}}, {{1100, 100, 5}, {1100, 100, 5 | kRelease}}},
+    {"kind_0_tap_then_a_tap", {{1500, 300, 0}}, {{1100, 100, 0}}},
+    {"kind_0_tap_with_release_then_a_tap", {{1500, 300, 0 | kRelease}}, {{1100, 100, 0}}},
+    {"kind_1_touch_then_a_kind_1_touch", {{1500, 300, 1}, {1500, 300, 1 | kRelease}}, {{1100, 100, 1}, {1100, 100, 1 | kRelease}}},
+};
+INSTANTIATE_TEST_SUITE_P(Cases, ReportSwallowTest, ::testing::ValuesIn(kSwallowCases),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 struct AnswerCase {
     const char* name;
