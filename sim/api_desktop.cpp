@@ -44,7 +44,7 @@ void Desktop::change_display(std::vector<MonitorConfig> monitors) {
     Machine& machine = Machine::current();
     machine.trace().add("display", std::move(f));
     const RECT& p = now.front().rc;
-    machine.kernel().post_to_all_windows(WM_DISPLAYCHANGE, 32, MAKELPARAM(p.right - p.left, p.bottom - p.top));
+    machine.kernel().send_to_all_windows(WM_DISPLAYCHANGE, 32, MAKELPARAM(p.right - p.left, p.bottom - p.top));
 }
 
 BOOL WINAPI EnumDisplayMonitorsImpl(HDC hdc, LPCRECT lprcClip, MONITORENUMPROC lpfnEnum, LPARAM dwData) {

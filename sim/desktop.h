@@ -47,8 +47,8 @@ public:
     void set_monitors(std::vector<MonitorConfig> monitors);
     // What the user changing the display settings does: set_monitors, a
     // trace event `display` with the new monitor rectangles, and
-    // WM_DISPLAYCHANGE (32 bits per pixel, the new primary size) posted to
-    // every window of the machine.
+    // WM_DISPLAYCHANGE (32 bits per pixel, the new primary size) sent to
+    // every window of the machine, as Windows sends it.
     void change_display(std::vector<MonitorConfig> monitors);
     // Runs once, in the next EnumDisplayMonitors, before it looks at the
     // monitors. The desktop is not locked while it runs, so it may change the

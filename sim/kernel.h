@@ -335,7 +335,11 @@ public:
     DWORD process_exit_code(DWORD pid);
     void install_program(const std::string& path, const ProgramSpec& spec);
     bool post_from_outside(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
-    void post_to_all_windows(UINT msg, WPARAM wparam, LPARAM lparam);
+    // Sends a message to every window of the machine, as Windows sends a
+    // broadcast such as WM_DISPLAYCHANGE: each window's thread takes it
+    // before its posted messages, also inside a PeekMessageA or a modal
+    // loop; nobody outside waits for the answers.
+    void send_to_all_windows(UINT msg, WPARAM wparam, LPARAM lparam);
     // The user ends the session (log-off or shut-down) as Windows does for
     // one process: WM_QUERYENDSESSION (0, 0) is sent to each of its top-level
     // windows; when every one answers TRUE, WM_ENDSESSION (TRUE, 0) is sent

@@ -78,8 +78,22 @@ bool Kernel::post_from_outside(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam
     return true;
 }
 
-void Kernel::post_to_all_windows(UINT msg, WPARAM wparam, LPARAM lparam) {
-    post_from_outside(HWND_BROADCAST, msg, wparam, lparam);
+void Kernel::send_to_all_windows(UINT msg, WPARAM wparam, LPARAM lparam) {
+    std::lock_guard<std::mutex> lk(mu_);
+    for (auto& [v, w] : windows_) {
+        if (!w.alive || w.destroying || w.t->ended) continue;
+        auto s = std::make_shared<SentMessage>();
+        s->h = w.h;
+        s->msg = msg;
+        s->wparam = wparam;
+        s->lparam = lparam;
+        s->reply = std::make_shared<Object>();
+        s->reply->kind = Kind::Event;
+        s->reply->manual = true;
+        w.t->sent.push_back(s);
+        w.t->sent_obj->signalled = true;
+        signal_locked(*w.t->sent_obj);
+    }
 }
 
 bool Kernel::send_locked(std::unique_lock<std::mutex>& lk, ThreadCtx* from, HWND h, UINT msg, WPARAM w, LPARAM l,

@@ -338,33 +338,53 @@ TEST(ApiDesktop, MonitorInfoChecksItsArguments) {
     EXPECT_FALSE(sim::GetMonitorInfoAImpl(second, &info));
 }
 
-LRESULT CALLBACK plain_window(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+// What the display-change test's window procedure was given.
+struct DisplayChangeSeen {
+    UINT message = 0;
+    WPARAM wparam = 0;
+    LPARAM lparam = 0;
+    int cx_screen = 0;
+};
+std::vector<DisplayChangeSeen> g_display_changes;
+
+LRESULT CALLBACK display_change_window(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (msg == WM_DISPLAYCHANGE || msg == WM_USER)
+        g_display_changes.push_back({msg, wparam, lparam, GetSystemMetrics(SM_CXSCREEN)});
     return DefWindowProcA(hwnd, msg, wparam, lparam);
 }
 
-TEST(ApiDesktop, DisplayChangeIsTracedAndPostedToEveryWindow) {
+// Windows sends WM_DISPLAYCHANGE to every top-level window: its thread takes
+// it ahead of the messages posted before it, inside any PeekMessageA, and the
+// new monitors are in place when it arrives.
+TEST(ApiDesktop, DisplayChangeIsTracedAndSentToEveryWindow) {
     Machine m(config_of({mon(0, 0, 1024, 768)}));
+    g_display_changes.clear();
     WNDCLASSA wc{};
-    wc.lpfnWndProc = plain_window;
+    wc.lpfnWndProc = display_change_window;
     wc.lpszClassName = "RykDisplayChangeTest";
     ASSERT_NE(RegisterClassA(&wc), 0);
     HWND hwnd = CreateWindowExA(0, "RykDisplayChangeTest", "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
                                 nullptr, nullptr);
     ASSERT_NE(hwnd, nullptr);
+    ASSERT_TRUE(PostMessageA(hwnd, WM_USER, 0, 0));
 
     m.desktop().change_display({MonitorConfig{{0, 0, 1280, 1024}, {0, 0, 1280, 994}}, mon(-800, 0, 0, 600)});
 
     EXPECT_EQ(dumps(m.trace().events("display")),
               std::vector<std::string>{
                   R"({"monitors":[{"left":0,"top":0,"right":1280,"bottom":1024},{"left":-800,"top":0,"right":0,"bottom":600}]})"});
+    // A look at the queue that takes nothing hands the sent message over.
     MSG msg{};
+    EXPECT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
+    ASSERT_EQ(g_display_changes.size(), 1u);
+    EXPECT_EQ(g_display_changes[0].message, static_cast<UINT>(WM_DISPLAYCHANGE));
+    EXPECT_EQ(g_display_changes[0].wparam, WPARAM{32});
+    EXPECT_EQ(LOWORD(g_display_changes[0].lparam), 1280);
+    EXPECT_EQ(HIWORD(g_display_changes[0].lparam), 1024);
+    EXPECT_EQ(g_display_changes[0].cx_screen, 1280);
+    // The posted message is still there, after it.
     ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), TRUE);
-    EXPECT_EQ(msg.hwnd, hwnd);
-    EXPECT_EQ(msg.message, static_cast<UINT>(WM_DISPLAYCHANGE));
-    EXPECT_EQ(msg.wParam, WPARAM{32});
-    EXPECT_EQ(LOWORD(msg.lParam), 1280);
-    EXPECT_EQ(HIWORD(msg.lParam), 1024);
-    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 1280);
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_USER));
     EXPECT_EQ(GetSystemMetrics(SM_CMONITORS), 2);
     EXPECT_TRUE(DestroyWindow(hwnd));
 }
