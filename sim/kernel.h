@@ -290,6 +290,9 @@ public:
     // The oldest message sent to thread `t`, taken off its list; null when
     // there is none.
     std::shared_ptr<SentMessage> take_sent_locked(ThreadCtx* t);
+    // Puts a message sent to window `h` on its thread `to`'s list and wakes
+    // that thread; the answer comes through the returned record's `reply`.
+    std::shared_ptr<SentMessage> queue_sent_locked(ThreadCtx* to, HWND h, UINT msg, WPARAM w, LPARAM l);
     void answer_sent_locked(SentMessage& s, LRESULT result);
     // A message box that thread `t` opens: null when boxes are not held
     // (it is then answered at once), else the open box, which stays open

@@ -80,28 +80,11 @@ bool Kernel::post_from_outside(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam
 
 void Kernel::send_to_all_windows(UINT msg, WPARAM wparam, LPARAM lparam) {
     std::lock_guard<std::mutex> lk(mu_);
-    for (auto& [v, w] : windows_) {
-        if (!w.alive || w.destroying || w.t->ended) continue;
-        auto s = std::make_shared<SentMessage>();
-        s->h = w.h;
-        s->msg = msg;
-        s->wparam = wparam;
-        s->lparam = lparam;
-        s->reply = std::make_shared<Object>();
-        s->reply->kind = Kind::Event;
-        s->reply->manual = true;
-        w.t->sent.push_back(s);
-        w.t->sent_obj->signalled = true;
-        signal_locked(*w.t->sent_obj);
-    }
+    for (auto& [v, w] : windows_)
+        if (w.alive && !w.destroying && !w.t->ended) queue_sent_locked(w.t, w.h, msg, wparam, lparam);
 }
 
-bool Kernel::send_locked(std::unique_lock<std::mutex>& lk, ThreadCtx* from, HWND h, UINT msg, WPARAM w, LPARAM l,
-                         DWORD ms, LRESULT* result) {
-    *result = 0;
-    Window* win = window_locked(h);
-    if (!win || win->destroying || win->t == from || win->t->ended) return false;
-    ThreadCtx* to = win->t;
+std::shared_ptr<Kernel::SentMessage> Kernel::queue_sent_locked(ThreadCtx* to, HWND h, UINT msg, WPARAM w, LPARAM l) {
     auto s = std::make_shared<SentMessage>();
     s->h = h;
     s->msg = msg;
@@ -113,6 +96,16 @@ bool Kernel::send_locked(std::unique_lock<std::mutex>& lk, ThreadCtx* from, HWND
     to->sent.push_back(s);
     to->sent_obj->signalled = true;
     signal_locked(*to->sent_obj);
+    return s;
+}
+
+bool Kernel::send_locked(std::unique_lock<std::mutex>& lk, ThreadCtx* from, HWND h, UINT msg, WPARAM w, LPARAM l,
+                         DWORD ms, LRESULT* result) {
+    *result = 0;
+    Window* win = window_locked(h);
+    if (!win || win->destroying || win->t == from || win->t->ended) return false;
+    ThreadCtx* to = win->t;
+    auto s = queue_sent_locked(to, h, msg, w, l);
     wait_locked(lk, from, {s->reply}, {}, false, ms);
     if (!s->answered) {
         auto& q = to->sent;
