@@ -254,6 +254,12 @@ enum FindingKind {
     F_PROGRAM_SETTING,
 };
 
+// RykXyLdr never starts the calibration program at its own start: only the
+// rescan after the driver signals an addition does.
+const char kCalibrationLater[] =
+    " (it starts the calibration program for it only after the driver next signals an added touchscreen or "
+    "monitor, not at its start)";
+
 const char* FindingName(FindingKind k) {
     switch (k) {
     case F_NO_OPENVXD: return "no_openvxdhandle";
@@ -378,8 +384,8 @@ int Findings(const Report& r, Out& out, Begin each, End end) {
         if (t.nMonitor == -1) {
             begin(F_NO_MONITOR, t.nId);
             out.Text("Touchscreen ").Int(t.nId).Text(" (").Text(t.szSerial)
-                .Text(") has no monitor: RykXyLdr serves it on monitor 0 and starts the calibration program; "
-                      "calibrate it, or give it one with RykXyCtl assign MONITOR ")
+                .Text(") has no monitor: RykXyLdr serves it on monitor 0").Text(kCalibrationLater)
+                .Text("; calibrate it, or give it one with RykXyCtl assign MONITOR ")
                 .Int(t.nId).Text(".");
             continue;
         }
@@ -399,13 +405,13 @@ int Findings(const Report& r, Out& out, Begin each, End end) {
             out.Text("The registry entry of touchscreen ").Int(t.nId).Text(" (").Text(t.szPath).Text(") ");
             if (t.bSerialRead) {
                 out.Text("holds serial ").Text(t.szKeySerial).Text(" while the touchscreen reports ").Text(t.szSerial)
-                    .Text(": RykXyLdr sets its MonitorNumber to -1, serves it on monitor 0 and launches the "
-                          "calibration program; calibrate it again.");
+                    .Text(": RykXyLdr sets its MonitorNumber to -1 and serves it on monitor 0")
+                    .Text(kCalibrationLater).Text("; calibrate it again.");
             } else {
                 out.Text(t.bKey ? "has no SerialNumber of at most 31 characters" : "cannot be read")
                     .Text(", so RykXyLdr cannot check its serial ").Text(t.szSerial)
-                    .Text(": it serves it on monitor 0 and launches the calibration program; repair the entry "
-                          "(reinstall the driver) and calibrate it again.");
+                    .Text(": it serves it on monitor 0").Text(kCalibrationLater)
+                    .Text("; repair the entry (reinstall the driver) and calibrate it again.");
             }
             continue;
         }
