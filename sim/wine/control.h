@@ -27,7 +27,7 @@ inline std::string control(const std::string& pipe, const std::string& command, 
     }
     DWORD mode = PIPE_READMODE_MESSAGE;
     SetNamedPipeHandleState(h, &mode, nullptr, nullptr);
-    char out[1024];
+    char out[4096];
     DWORD got = 0;
     const BOOL ok = TransactNamedPipe(h, const_cast<char*>(command.data()), static_cast<DWORD>(command.size()), out,
                                       sizeof out, &got, nullptr);

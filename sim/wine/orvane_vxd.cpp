@@ -35,6 +35,15 @@
 // programs, and the closing of the device. Those imports are redirected too,
 // and each call goes on to the real function unchanged.
 //
+// One driver for the machine. The first process that sends a request serves
+// the control pipe; a process that opens the device while another one serves
+// it (RykXyProbe beside the running program) forwards each of its requests
+// over the pipe to that process's driver, so that it sees the same
+// touchscreens, monitors and refusals, and its requests are recorded with its
+// own process and thread. Such a process can only fetch: an event it hands
+// over is a handle of its own process, which the serving driver cannot
+// signal: such a request is refused and recorded as a protocol error.
+//
 // DllMain runs under the loader lock: it only redirects imports and starts
 // no thread and waits on nothing.
 
@@ -54,6 +63,7 @@
 
 #include "driver/protocol.h"
 #include "orvane/driver.h"
+#include "wine/control.h"
 #include "wine/lines.h"
 
 using sim::orvane::Driver;
@@ -127,6 +137,9 @@ volatile LONG g_probe_hit = 0;
 std::map<HANDLE, bool> g_devices;      // handle -> is this device
 std::map<HKEY, std::string> g_keys;    // open registry key -> its path under HKEY_LOCAL_MACHINE
 bool g_started = false;
+bool g_forwarding = false;      // another process serves the driver: requests go over the pipe
+DWORD g_control_thread = 0;     // the thread that serves the pipe
+DWORD g_forwarded_pid = 0;      // while it plays a forwarded request: the requesting process
 
 std::string env(const char* name) {
     char buf[1024];
@@ -134,12 +147,19 @@ std::string env(const char* name) {
     return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
 }
 
+std::string pipe_name() {
+    const std::string name = env("RYK_ORVANE_PIPE");
+    return name.empty() ? "\\\\.\\pipe\\RykOrvaneTest" : name;
+}
+
 // ------------------------------------------------------------------ records
 
 void log_request(const sim::orvane::Request& r) {
     ryk_wine::Json j("ioctl", r.t_us);
     j.str("code", r.name).num("thread", r.thread).boolean("ok", r.ok);
-    j.num("pid", GetCurrentProcessId());  // scripts/wine-run tells the tools' requests by it, then drops it
+    // scripts/wine-run tells the tools' requests by it, then drops it.
+    const bool forwarded = g_forwarded_pid != 0 && GetCurrentThreadId() == g_control_thread;
+    j.num("pid", forwarded ? g_forwarded_pid : GetCurrentProcessId());
     for (const auto& f : r.fields) j.num(f.name.c_str(), f.value);
     g_log.write(j.line());
 }
@@ -211,6 +231,64 @@ std::string rect_text(int ts) {
     return buf;
 }
 
+std::string to_hex(const unsigned char* p, size_t n) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(n * 2);
+    for (size_t i = 0; i < n; ++i) {
+        out.push_back(digits[p[i] >> 4]);
+        out.push_back(digits[p[i] & 15]);
+    }
+    return out;
+}
+
+std::vector<unsigned char> from_hex(const std::string& s) {
+    if (s.size() % 2 != 0) throw std::invalid_argument("odd number of hex digits");
+    auto digit = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        throw std::invalid_argument("not a hex digit");
+    };
+    std::vector<unsigned char> out(s.size() / 2);
+    for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<unsigned char>(digit(s[2 * i]) * 16 + digit(s[2 * i + 1]));
+    return out;
+}
+
+// The largest request buffer a forwarded request may carry: its line and its
+// answer, in hex, must fit the 4096 bytes that each side of the pipe reads.
+// The largest request of the protocol, REQ_GET_TOUCHSCREEN's record, has 620.
+constexpr uint32_t kMaxForwarded = 1024;
+
+// "forward" fields: process id, thread id, control code, input bytes in hex
+// ("-" for none), output size. Answers "ok OK RETURNED HEX": the driver's
+// answer (1 or 0), the bytes it returned and the output buffer in hex.
+std::string forward_command(const std::vector<std::string>& a) {
+    if (a.size() != 6) throw std::invalid_argument("forward: expected 5 fields");
+    std::vector<unsigned char> in = a[4] == "-" ? std::vector<unsigned char>() : from_hex(a[4]);
+    const uint32_t out_size = static_cast<uint32_t>(std::strtoul(a[5].c_str(), nullptr, 0));
+    if (in.size() > kMaxForwarded || out_size > kMaxForwarded) throw std::invalid_argument("forward: too large");
+    const uint32_t code = static_cast<uint32_t>(std::strtoul(a[3].c_str(), nullptr, 0));
+    if (code == REQ_SET_XY_EVENT || code == REQ_SET_ADDMON_EVENT || code == REQ_SET_REMOVE_EVENT ||
+        code == REQ_SET_QUICKTOUCH_EVENT || code == REQ_CLEAR_EVENT) {
+        // Its handle is one of the other process: never taken for one here.
+        ryk_wine::Json j("protocol_error", ryk_wine::now_us());
+        j.str("detail", "orvane.vxd: process " + a[1] + " handed over or withdrew an event through another "
+                        "process's driver (request " + a[3] + "): the test driver cannot signal it");
+        g_log.write(j.line());
+        return "ok 0 0 -";
+    }
+    std::vector<unsigned char> out(out_size);
+    // Callers pass one buffer for both; the copy in `out` starts as the input.
+    std::memcpy(out.data(), in.data(), std::min<size_t>(in.size(), out.size()));
+    uint32_t n = 0;
+    g_forwarded_pid = static_cast<DWORD>(std::strtoul(a[1].c_str(), nullptr, 0));
+    const bool ok = g_driver.ioctl(static_cast<uint32_t>(std::strtoul(a[2].c_str(), nullptr, 0)), code,
+                                   in.empty() ? nullptr : out.data(), static_cast<uint32_t>(in.size()),
+                                   out.empty() ? nullptr : out.data(), out_size, &n);
+    g_forwarded_pid = 0;
+    return std::string(ok ? "ok 1 " : "ok 0 ") + std::to_string(n) + " " + (out.empty() ? "-" : to_hex(out.data(), out.size()));
+}
+
 // One command from outside; the answer starts with "ok" or "err".
 //   touch S X Y FLAGS        a packet at desktop pixel (X, Y), signalled
 //   touch_at S U V FLAGS     a packet at (U, V) across the rectangle last
@@ -251,6 +329,7 @@ std::string control_command(const std::string& line) {
             g_driver.set_quick_touch(to_int(a[1]), to_int(a[2]), to_int(a[3]));
             return "ok";
         }
+        if (cmd == "forward") return forward_command(a);
         if (cmd == "add") return "ok " + std::to_string(g_driver.add_touchscreen(touchscreen_from(a, 1)));
         if (cmd == "signal_add") return g_driver.signal_add_monitor() ? "ok 1" : "ok 0";
         if (cmd == "signal_remove") return g_driver.signal_remove_devices() ? "ok 1" : "ok 0";
@@ -290,13 +369,13 @@ std::string control_command(const std::string& line) {
 }
 
 DWORD WINAPI control_thread(LPVOID) {
+    g_control_thread = GetCurrentThreadId();
     // Wine's null display driver ignores SetCursorPos when it is a process's
     // first display call; this makes sure it is not the program's.
     POINT p;
     GetCursorPos(&p);
 
-    std::string name = env("RYK_ORVANE_PIPE");
-    if (name.empty()) name = "\\\\.\\pipe\\RykOrvaneTest";
+    const std::string name = pipe_name();
     auto listen = [&] {
         return CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
                                 PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
@@ -358,6 +437,13 @@ void start_once() {
     EnterCriticalSection(&g_cs);
     if (!g_started) {
         g_started = true;
+        // A pipe that exists (free, or busy with another client) is served
+        // by the driver of another process.
+        if (WaitNamedPipeA(pipe_name().c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND) {
+            g_forwarding = true;
+            LeaveCriticalSection(&g_cs);
+            return;
+        }
         read_config();
         g_driver.set_observer(log_request, log_error);
         DWORD id = 0;
@@ -387,12 +473,56 @@ bool is_device(HANDLE h) {
 
 // ------------------------------------------------------------------ redirected imports
 
+// A request of this process played by the driver of the process that serves
+// the pipe; false (ERROR_GEN_FAILURE) when that driver refuses it or cannot
+// be reached.
+bool forward_ioctl(DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size, DWORD* returned) {
+    *returned = 0;
+    if (in_size > kMaxForwarded || out_size > kMaxForwarded) return false;
+    char head[96];
+    std::snprintf(head, sizeof head, "forward\t%lu\t%lu\t%lu\t", static_cast<unsigned long>(GetCurrentProcessId()),
+                  static_cast<unsigned long>(GetCurrentThreadId()), static_cast<unsigned long>(code));
+    const std::string line = std::string(head) +
+                             (in && in_size ? to_hex(static_cast<const unsigned char*>(in), in_size) : "-") + "\t" +
+                             std::to_string(out_size);
+    const std::string answer = ryk_wine::control(pipe_name(), line);
+    // "ok OK RETURNED HEX"
+    unsigned ok_flag = 0;
+    unsigned long n = 0;
+    char hex[2 * kMaxForwarded + 2] = {};
+    if (std::sscanf(answer.c_str(), "ok %u %lu %2048s", &ok_flag, &n, hex) != 3) {
+        ryk_wine::Json j("protocol_error", ryk_wine::now_us());
+        j.str("detail", "orvane.vxd: a forwarded request got no answer: " + answer);
+        g_log.write(j.line());
+        return false;
+    }
+    if (out && out_size && std::strcmp(hex, "-") != 0) {
+        try {
+            const std::vector<unsigned char> bytes = from_hex(hex);
+            std::memcpy(out, bytes.data(), std::min<size_t>(bytes.size(), out_size));
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+    *returned = static_cast<DWORD>(std::min<unsigned long>(n, out_size));
+    return ok_flag == 1;
+}
+
+// This process's request: to its own driver, or forwarded.
+bool play_ioctl(DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size, DWORD* returned) {
+    start_once();
+    if (g_forwarding) return forward_ioctl(code, in, in_size, out, out_size, returned);
+    uint32_t n = 0;
+    const bool ok = g_driver.ioctl(GetCurrentThreadId(), code, in, in_size, out, out_size, &n);
+    *returned = n;
+    return ok;
+}
+
 BOOL WINAPI device_io_control(HANDLE h, DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size,
                               LPDWORD returned, LPOVERLAPPED overlapped) {
     if (!is_device(h)) return g_real_ioctl(h, code, in, in_size, out, out_size, returned, overlapped);
-    start_once();
-    uint32_t n = 0;
-    const bool ok = g_driver.ioctl(GetCurrentThreadId(), code, in, in_size, out, out_size, &n);
+    DWORD n = 0;
+    const bool ok = play_ioctl(code, in, in_size, out, out_size, &n);
     if (returned) *returned = n;
     if (!ok) SetLastError(ERROR_GEN_FAILURE);
     return ok ? TRUE : FALSE;
@@ -560,9 +690,8 @@ extern "C" BOOL WINAPI OrvaneDeviceIoControl(DWORD code, LPVOID in, DWORD in_siz
         g_probe_hit = 1;
         return TRUE;
     }
-    start_once();
-    uint32_t n = 0;
-    const bool ok = g_driver.ioctl(GetCurrentThreadId(), code, in, in_size, out, out_size, &n);
+    DWORD n = 0;
+    const bool ok = play_ioctl(code, in, in_size, out, out_size, &n);
     if (returned) *returned = n;
     return ok ? TRUE : FALSE;
 }
