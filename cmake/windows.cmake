@@ -171,6 +171,7 @@ ryk_windows_program(RykXyLdr GUI
 
 add_subdirectory(tests/conformance)
 add_subdirectory(sim/wine)
+add_subdirectory(bench/wine)
 add_subdirectory(tests/wine)
 
 include(${PROJECT_SOURCE_DIR}/cmake/package.cmake)

@@ -64,6 +64,7 @@
 #include "driver/protocol.h"
 #include "orvane/driver.h"
 #include "wine/control.h"
+#include "wine/orvane_bench.h"
 #include "wine/lines.h"
 
 using sim::orvane::Driver;
@@ -137,6 +138,7 @@ volatile LONG g_probe_hit = 0;
 std::map<HANDLE, bool> g_devices;      // handle -> is this device
 std::map<HKEY, std::string> g_keys;    // open registry key -> its path under HKEY_LOCAL_MACHINE
 bool g_started = false;
+HMODULE g_module = nullptr;     // this DLL
 bool g_forwarding = false;      // another process serves the driver: requests go over the pipe
 DWORD g_control_thread = 0;     // the thread that serves the pipe
 DWORD g_forwarded_pid = 0;      // while it plays a forwarded request: the requesting process
@@ -303,6 +305,8 @@ std::string forward_command(const std::vector<std::string>& a) {
 //                            event the driver still holds is a protocol error
 //                            (all ring-0 handles here are the program's);
 //                            answers "ok N" with the number of them
+//   forward PID TID CODE HEX SIZE   a request of another process (see above)
+//   bench_start, bench_result, bench_stats   the benchmark feeder (wine/orvane_bench.h)
 std::string control_command(const std::string& line) {
     const auto a = split_tabs(line);
     const std::string& cmd = a[0];
@@ -330,6 +334,10 @@ std::string control_command(const std::string& line) {
             return "ok";
         }
         if (cmd == "forward") return forward_command(a);
+        if (cmd.rfind("bench_", 0) == 0) {
+            std::string answer = ryk_wine::bench_command(g_driver, g_module, a);
+            if (!answer.empty()) return answer;
+        }
         if (cmd == "add") return "ok " + std::to_string(g_driver.add_touchscreen(touchscreen_from(a, 1)));
         if (cmd == "signal_add") return g_driver.signal_add_monitor() ? "ok 1" : "ok 0";
         if (cmd == "signal_remove") return g_driver.signal_remove_devices() ? "ok 1" : "ok 0";
@@ -515,6 +523,8 @@ bool play_ioctl(DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size
     uint32_t n = 0;
     const bool ok = g_driver.ioctl(GetCurrentThreadId(), code, in, in_size, out, out_size, &n);
     *returned = n;
+    if (ok && code == REQ_GET_TOUCH && out && out_size >= sizeof(TouchPacket))
+        ryk_wine::bench_packet_read(static_cast<const TouchPacket*>(out)->header.wTouchscreen);
     return ok;
 }
 
@@ -696,7 +706,10 @@ extern "C" BOOL WINAPI OrvaneDeviceIoControl(DWORD code, LPVOID in, DWORD in_siz
     return ok ? TRUE : FALSE;
 }
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) attach();
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_module = instance;
+        attach();
+    }
     return TRUE;
 }
