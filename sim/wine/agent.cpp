@@ -18,6 +18,7 @@
 //   step     N clear_refusals | wait MS | close
 //   step     N end_session                the user ends the session: see end_session()
 //   step     N tool NAME COMMAND_LINE     a console tool run to its end: see run_tool()
+//   step     N display_notice             WM_DISPLAYCHANGE sent to the program's window
 // Driver steps go to orvane.vxd's control pipe (RYK_ORVANE_PIPE).
 //
 // RECORD gets JSON lines, stamped with the machine's clock: first
@@ -501,6 +502,25 @@ void play(const std::vector<std::string>& f) {
         else
             PostMessageA(w, RegisterWindowMessageA(a[1].c_str()), static_cast<WPARAM>(to_ll(a[2])),
                          static_cast<LPARAM>(static_cast<int32_t>(static_cast<uint32_t>(to_ll(a[3])))));
+        return;
+    }
+    if (kind == "display_notice") {
+        // What the program hears of a change of the display settings:
+        // WM_DISPLAYCHANGE sent to its window, with the bits per pixel and
+        // the primary screen's size (Wine sends none for a change made from
+        // outside, and cannot change its monitors while it runs).
+        HWND w = program_window();
+        if (!w) step.str("warning", "the program has no window of class RykXyLdrAppClass: nothing sent");
+        record(step);
+        if (!w) return;
+        DWORD_PTR result = 0;
+        HDC dc = GetDC(nullptr);
+        const int bpp = dc ? GetDeviceCaps(dc, BITSPIXEL) : 32;
+        if (dc) ReleaseDC(nullptr, dc);
+        if (!SendMessageTimeoutA(w, WM_DISPLAYCHANGE, static_cast<WPARAM>(bpp),
+                                 MAKELPARAM(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)), SMTO_NORMAL,
+                                 10000, &result))
+            note("WM_DISPLAYCHANGE was not answered within 10 s");
         return;
     }
     if (kind == "end_session") {
