@@ -6,15 +6,18 @@ the test driver orvane.vxd, against the bare program ryk-wine-bare.exe
     wine_bench.py [--quick] [--out DIR] [--build BUILD]
 
 Each run starts a fresh process through ryk-wine-bench.exe (bench/wine/
-harness.cpp), on Wine's null display driver (one 1024x768 monitor), Windows
-98, in a Wine prefix of its own (~/.cache/rykxyldr/wine-bench-prefix). The
+harness.cpp), Windows 98, in a Wine prefix of its own
+(~/.cache/rykxyldr/wine-bench-prefix), on Wine's null display driver (one
+1024x768 monitor) but for the start-up. The
 two sides take turns, the order rotating. Measured:
 
 - latency: the test driver's feeder queues move packets to every touchscreen
   at 200 Hz, one on its way per touchscreen, and stamps its SetEvent; a
   low-level mouse hook in the same process stamps the input each causes;
   at 1 and 33 touchscreens, the first 0.5 s of each turn left out;
-- start-up: from CreateProcessA to the window existing, 33 touchscreens;
+- start-up: from CreateProcessA to the window existing, 33 touchscreens and
+  8 monitors (Wine's X11 driver on an X server of the run's own, laid out by
+  scripts/wine-xorg, in a second prefix);
 - idle: context switches and CPU time of all threads of the Wine process
   over 10 s with 33 touchscreens, read by the host from /proc;
 - memory and handles per worker: resident memory, threads (from /proc) and
@@ -75,10 +78,15 @@ class Machine:
     """The Wine prefix with the programs, the test driver and the registry of
     a number of touchscreens."""
 
-    def __init__(self, build, work):
+    def __init__(self, build, work, monitors=None):
         home = os.environ.get("HOME") or os.path.expanduser("~")
         self.prefix = os.environ.get("RYK_WINE_BENCH_PREFIX",
                                      os.path.join(home, ".cache", "rykxyldr", "wine-bench-prefix"))
+        # Several monitors: Wine's X11 driver on an X server of the run's own
+        # (scripts/wine-xorg), in a prefix of their own, as wine-run does.
+        self.monitors, self.server, self.display = monitors, None, {}
+        if monitors:
+            self.prefix += "-x11"
         os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
         self.build, self.work = build, work
         self.wine_exec = os.path.join(REPO, "scripts", "wine-exec")
@@ -87,14 +95,20 @@ class Machine:
         self.touchscreens = None
 
     def env(self):
-        return wine_run.wine_env(self.prefix, {
+        return wine_run.wine_env(self.prefix, dict(self.display, **{
             "RYK_WINE_VERSION": "win98",
             "RYK_ORVANE_CONFIG": wine_run.windows_path(os.path.join(self.work, "driver.txt")),
             "RYK_ORVANE_LOG": wine_run.windows_path(self.log),
             "RYK_ORVANE_PIPE": self.pipe,
-        })
+        }))
 
     def start(self):
+        if self.monitors:
+            try:
+                self.server = wine_run.wine_xorg.Server(self.monitors, os.path.join(self.work, "xorg"))
+            except wine_run.wine_xorg.XorgError as e:
+                return "no X server for %d monitors: %s" % (len(self.monitors), e)
+            self.display = {"RYK_WINE_DISPLAY": self.server.display}
         r = subprocess.run([self.wine_exec, "--start"], env=self.env(), stdin=subprocess.DEVNULL)
         if r.returncode == SKIP:
             return "Wine cannot run on this machine (scripts/wine-exec)"
@@ -166,6 +180,13 @@ class Machine:
         if proc.returncode != 0 or result.get("exit") != 0:
             raise RuntimeError("%s %s failed:\n%s" % (exe, " ".join(args), out))
         return result
+
+    def stop(self):
+        # Wine's X11 driver holds the X server: Wine ends first, then the server.
+        subprocess.run([os.path.join(REPO, "scripts", "wine-stop")], env=self.env(), stdin=subprocess.DEVNULL)
+        if self.server:
+            self.server.stop()
+            self.server = None
 
     def protocol_errors(self):
         if not os.path.exists(self.log):
@@ -261,11 +282,22 @@ def measure(m, quick, log):
                                  "lost": g["lost"], "rate": g["matched"] / (turns * seconds)}
                            for s, g in got.items()}
 
-    m.use(33)
-    for i in range(starts):
-        for side in (sides if i % 2 == 0 else sides[::-1]):
-            res["startup_us"][side].append(m.run(side, ["startup"])["startup_us"])
-    log("start-up runs done")
+    # Start-up with 33 touchscreens and 8 monitors (4 x 2 of 1024 x 768).
+    eight = [{"left": 1024 * (i % 4), "top": 768 * (i // 4), "right": 1024 * (i % 4 + 1),
+              "bottom": 768 * (i // 4 + 1)} for i in range(8)]
+    x = Machine(m.build, tempfile.mkdtemp(prefix="x11-", dir=m.work), eight)
+    try:
+        reason = x.start()
+        if reason:
+            raise RuntimeError(reason)
+        x.use(33)
+        for i in range(starts):
+            for side in (sides if i % 2 == 0 else sides[::-1]):
+                res["startup_us"][side].append(x.run(side, ["startup"])["startup_us"])
+        res["protocol_errors_x11"] = x.protocol_errors()
+    finally:
+        x.stop()
+    log("start-up runs done (8 monitors, X11 driver)")
 
     tick = os.sysconf("SC_CLK_TCK")
     for n in (1, 33):
@@ -289,7 +321,7 @@ def measure(m, quick, log):
                 res["idle"][side] = {"seconds": idle_s, "switches": b["switches"] - a["switches"],
                                      "cpu_ms": (b["ticks"] - a["ticks"]) * 1000.0 / tick}
             log("idle @%d, %s: %s" % (n, side, res["memory"][side][n]))
-    res["protocol_errors"] = m.protocol_errors()
+    res["protocol_errors"] = m.protocol_errors() + res.get("protocol_errors_x11", 0)
     return res
 
 
@@ -315,7 +347,7 @@ def rows(res):
             out.append({"figure": "Wine packets %s @%d (of %d / %d sent)" % (k, n, lp["sent"], lb["sent"]),
                         "program": lp[k], "bare": lb[k], "ratio": None, "goal": "", "met": ""})
     sp, sb = statistics.median(res["startup_us"]["program"]), statistics.median(res["startup_us"]["bare"])
-    ratio_row("Wine start-up to the window, 33 touchscreens (median)", sp / 1000.0, sb / 1000.0, "<= 1.2 x bare",
+    ratio_row("Wine start-up to the window, 33 touchscreens, 8 monitors (median)", sp / 1000.0, sb / 1000.0, "<= 1.2 x bare",
               1.2, "ms")
     ip, ib = res["idle"]["program"], res["idle"]["bare"]
     out.append({"figure": "Wine idle context switches, 33 touchscreens, %g s" % ip["seconds"],
@@ -373,7 +405,7 @@ def main(argv):
         res = measure(m, a.quick, lambda s: print("  " + s, flush=True))
         res["seconds"] = time.time() - started
     finally:
-        subprocess.run([os.path.join(REPO, "scripts", "wine-stop")], env=m.env(), stdin=subprocess.DEVNULL)
+        m.stop()
         shutil.rmtree(work, ignore_errors=True)
     table = rows(res)
     how = "Wine %s, %s" % (subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip(),
