@@ -19,6 +19,10 @@
 //   step     N end_session                the user ends the session: see end_session()
 //   step     N tool NAME COMMAND_LINE     a console tool run to its end: see run_tool()
 //   step     N display_notice             WM_DISPLAYCHANGE sent to the program's window
+//   step     N tool_start NAME COMMAND_LINE   a GUI tool started in the background
+//   step     N tool_wait NAME             its end awaited: see wait_background_tool()
+//   step     N key VK                     a key pressed: see key_step()
+//   step     N restart                    the program closed and started again
 // Driver steps go to orvane.vxd's control pipe (RYK_ORVANE_PIPE).
 //
 // RECORD gets JSON lines, stamped with the machine's clock: first
@@ -44,6 +48,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -163,6 +168,29 @@ BOOL CALLBACK find_boxes(HWND hwnd, LPARAM param) {
     return TRUE;
 }
 
+// A tool started in the background by a `tool` step, until its `tool_wait`.
+struct Background {
+    PROCESS_INFORMATION pi{};
+    std::string command_line;
+};
+std::map<std::string, Background> g_background;
+
+// Answers the open message boxes of the tools that run in the background
+// with OK, as their user would (held boxes are the program's only);
+// returns whether there was one.
+bool dismiss_tool_boxes() {
+    bool any = false;
+    for (auto& [name, b] : g_background) {
+        BoxSearch s{b.pi.dwProcessId, {}};
+        EnumWindows(find_boxes, reinterpret_cast<LPARAM>(&s));
+        for (HWND box : s.found) {
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            any = true;
+        }
+    }
+    return any;
+}
+
 std::set<HWND> g_seen_boxes;      // every box of the program seen so far
 std::vector<HWND> g_open_boxes;   // held boxes, oldest first
 bool g_hold_boxes = false;        // boxes stay open until a dismiss step
@@ -253,20 +281,56 @@ DWORD settle_quiet_ms() {
 
 // Waits until nothing observable has happened for the quiet time, dismissing
 // message boxes meanwhile; gives up after `limit_ms` with a note.
+struct ToolWindowSearch {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK find_any_window(HWND hwnd, LPARAM param) {
+    auto* s = reinterpret_cast<ToolWindowSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid != s->pid) return TRUE;
+    s->found = hwnd;
+    return FALSE;
+}
+
+// Whether a tool of the background was busy: a message sent to one of its
+// windows is answered once its thread reads its messages again. (Under
+// Wine's X11 driver without a window manager, destroying a window can hold
+// the thread for up to 2 s, which settling alone cannot see.)
+bool tools_were_busy() {
+    bool busy = false;
+    for (auto& [name, b] : g_background) {
+        ToolWindowSearch s{b.pi.dwProcessId, nullptr};
+        EnumWindows(find_any_window, reinterpret_cast<LPARAM>(&s));
+        if (!s.found) continue;
+        const DWORD t0 = GetTickCount();
+        DWORD_PTR result = 0;
+        SendMessageTimeoutA(s.found, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
+        if (GetTickCount() - t0 >= 30) busy = true;
+    }
+    return busy;
+}
+
 void settle(DWORD limit_ms = 20000) {
     const DWORD quiet_ms = settle_quiet_ms();
     const DWORD start = GetTickCount();
     DWORD last_change = start;
     long long last = -2;
     for (;;) {
-        const bool box = dismiss_message_boxes();
+        const bool box = dismiss_message_boxes() | dismiss_tool_boxes();
         const long long now = file_size(g_driver_log) + file_size(g_quavel_log) * 7 + g_records.load() * 131;
         const DWORD t = GetTickCount();
         if (box || now != last || never_ready_calibration_runs()) {
             last = now;
             last_change = t;
         }
-        if (t - last_change >= (program_ended() ? quiet_ms / 2 : quiet_ms)) return;
+        if (t - last_change >= (program_ended() ? quiet_ms / 2 : quiet_ms)) {
+            if (!tools_were_busy()) return;
+            last_change = GetTickCount();
+            continue;
+        }
         if (t - start >= limit_ms) {
             note("the program did not settle within " + std::to_string(limit_ms) + " ms");
             return;
@@ -482,6 +546,157 @@ void run_tool(ryk_wine::Json& step, const std::vector<std::string>& a) {
     record(t);
 }
 
+std::string g_program_path;  // the program, to start it again
+
+// Starts the program (again) and waits until it reads its input.
+bool start_program() {
+    std::string command_line = "\"" + g_program_path + "\"";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    if (!CreateProcessA(g_program_path.c_str(), &command_line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        g_folder.c_str(), &si, &g_program))
+        return false;
+    WaitForInputIdle(g_program.hProcess, 20000);
+    return true;
+}
+
+// A GUI tool started in the background: it runs on while the next steps
+// are played (its message boxes answered OK), until its `tool_wait`.
+void start_background_tool(ryk_wine::Json& step, const std::vector<std::string>& a) {
+    record(step);
+    const std::string path = g_folder + "\\" + a[1] + ".exe";
+    Background b;
+    b.command_line = a[2];
+    std::string cmd = a[2];
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    ryk_wine::Json t("tool_start", ryk_wine::now_us());
+    t.str("name", a[1]).str("command_line", a[2]);
+    if (!CreateProcessA(path.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, g_folder.c_str(), &si, &b.pi)) {
+        note("cannot start " + path + " (error " + std::to_string(GetLastError()) + ")");
+        t.null("process");
+        record(t);
+        return;
+    }
+    t.num("process", b.pi.dwProcessId);
+    record(t);
+    WaitForInputIdle(b.pi.hProcess, 20000);
+    g_background[a[1]] = b;
+}
+
+// Waits for a tool of the background to end (its boxes answered OK) and
+// records its "tool" event.
+void wait_background_tool(ryk_wine::Json& step, const std::vector<std::string>& a) {
+    record(step);
+    auto it = g_background.find(a[1]);
+    if (it == g_background.end()) {
+        note(a[1] + " was not started in the background");
+        return;
+    }
+    Background b = it->second;
+    const DWORD start = GetTickCount();
+    while (WaitForSingleObject(b.pi.hProcess, 20) != WAIT_OBJECT_0) {
+        dismiss_tool_boxes();
+        dismiss_message_boxes();
+        if (GetTickCount() - start >= 120000) break;
+    }
+    g_background.erase(it);
+    ryk_wine::Json t("tool", ryk_wine::now_us());
+    t.str("name", a[1]).str("command_line", b.command_line).num("pid", b.pi.dwProcessId);
+    DWORD code = 0;
+    if (WaitForSingleObject(b.pi.hProcess, 0) == WAIT_OBJECT_0 && GetExitCodeProcess(b.pi.hProcess, &code)) {
+        t.num("exit_code", code);
+    } else {
+        TerminateProcess(b.pi.hProcess, 0xDEAD);
+        t.null("exit_code");
+    }
+    t.str("output", "");
+    CloseHandle(b.pi.hProcess);
+    CloseHandle(b.pi.hThread);
+    record(t);
+}
+
+struct TopmostSearch {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK find_topmost(HWND hwnd, LPARAM param) {
+    auto* s = reinterpret_cast<TopmostSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == s->pid && IsWindowVisible(hwnd) && (GetWindowLongA(hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST)) {
+        s->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A key pressed on the keyboard goes to the window in the foreground; under
+// Wine's null display driver nothing is in the foreground, so it goes to the
+// topmost window of a tool of the background, which a user would be looking
+// at.
+void key_step(ryk_wine::Json& step, const std::vector<std::string>& a) {
+    const UINT vk = static_cast<UINT>(to_ll(a[1]));
+    HWND w = nullptr;
+    for (auto& [name, b] : g_background) {
+        TopmostSearch s{b.pi.dwProcessId, nullptr};
+        EnumWindows(find_topmost, reinterpret_cast<LPARAM>(&s));
+        if (s.found) w = s.found;
+    }
+    if (!w) w = GetForegroundWindow();
+    if (!w) step.str("warning", "no window to take the key");
+    record(step);
+    if (!w) return;
+    PostMessageA(w, WM_KEYDOWN, vk, 1);
+    PostMessageA(w, WM_KEYUP, vk, static_cast<LPARAM>(0xC0000001u));
+}
+
+// The test driver lives in the program's process and starts from
+// RYK_ORVANE_CONFIG in each new one, while the real driver outlives the
+// program and keeps what it was told: the monitor a touchscreen that
+// remembers its monitor was given (REQ_SET_MONITOR_NUMBER) is what the next
+// enumeration reports. So before a restart that monitor goes into the
+// touchscreen's "add" line of the file.
+void carry_driver_memory() {
+    const std::string path = env("RYK_ORVANE_CONFIG");
+    if (path.empty()) return;
+    std::vector<std::string> lines;
+    {
+        std::ifstream f(path);
+        for (std::string line; std::getline(f, line);) lines.push_back(line);
+    }
+    int index = 0;
+    for (auto& line : lines) {
+        auto a = split_tabs(line);
+        if (a.size() < 8 || a[0] != "add") continue;
+        const std::string state = driver("state\t" + std::to_string(index++));
+        const size_t at = state.find("number=");
+        if (a[4] != "1" || at == std::string::npos || state.compare(at + 7, 1, "-") == 0) continue;
+        a[2] = std::to_string(to_ll(state.substr(at + 7)));
+        line = a[0];
+        for (size_t i = 1; i < a.size(); ++i) line += "\t" + a[i];
+    }
+    std::ofstream out(path, std::ios::trunc);
+    for (const auto& line : lines) out << line << "\n";
+}
+
+// WM_CLOSE to the program, and once it has ended it starts again as a new
+// process: what a user who restarts it does.
+void restart_step(ryk_wine::Json& step) {
+    record(step);
+    carry_driver_memory();
+    HWND w = program_window();
+    if (w) PostMessageA(w, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(g_program.hProcess, 30000) != WAIT_OBJECT_0) {
+        note("the program did not end for its restart");
+        return;
+    }
+    CloseHandle(g_program.hProcess);
+    CloseHandle(g_program.hThread);
+    if (!start_program()) note("the program could not be started again");
+}
+
 void play(const std::vector<std::string>& f) {
     // f: step N KIND ARGS...
     const std::vector<std::string> a(f.begin() + 2, f.end());
@@ -530,6 +745,10 @@ void play(const std::vector<std::string>& f) {
         return;
     }
     if (kind == "tool") return run_tool(step, a);
+    if (kind == "tool_start") return start_background_tool(step, a);
+    if (kind == "tool_wait") return wait_background_tool(step, a);
+    if (kind == "key") return key_step(step, a);
+    if (kind == "restart") return restart_step(step);
     if (kind == "hold_boxes") {
         record(step);
         g_hold_boxes = a.size() > 1 && a[1] == "1";
@@ -703,17 +922,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             objects.push_back(CreateMutexA(nullptr, FALSE, o.substr(o.rfind("mutex:", 0) == 0 ? 6 : 0).c_str()));
     }
 
-    std::string command_line = "\"" + program + "\"";
-    std::string folder = program.substr(0, program.find_last_of("\\/"));
-    g_folder = folder;
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    if (!CreateProcessA(program.c_str(), &command_line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si,
-                        &g_program)) {
+    g_folder = program.substr(0, program.find_last_of("\\/"));
+    g_program_path = program;
+    if (!start_program()) {
         std::fprintf(stderr, "ryk-wine-agent: cannot start %s (error %lu)\n", program.c_str(), GetLastError());
         return 2;
     }
-    WaitForInputIdle(g_program.hProcess, 20000);
     settle();
 
     bool closed = false;
@@ -724,7 +938,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         // "nosettle" after a step (settle = false): the next step follows at
         // once, so that a time-out the program has pending does not run out
         // in between; Wine's time runs on meanwhile, as it does.
-        if (i + 1 < lines.size() && !lines[i + 1].empty() && lines[i + 1][0] == "nosettle") {
+        // While a tool runs in the background the steps settle all the
+        // same: under Wine a tap must come after the tool has asked for it,
+        // which settling waits for, and the tool's time-outs are long.
+        if (i + 1 < lines.size() && !lines[i + 1].empty() && lines[i + 1][0] == "nosettle" &&
+            g_background.empty()) {
             dismiss_message_boxes();
         } else {
             settle();

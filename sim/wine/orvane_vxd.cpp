@@ -32,7 +32,7 @@
 // For the record of a run the DLL also notes, from inside the program, what
 // the program does that a test cannot see from outside: its message boxes
 // (text, caption, style), registry writes, launches and terminations of other
-// programs, and the closing of the device. Those imports are redirected too,
+// programs, the closing of the device, and what its topmost windows draw. Those imports are redirected too,
 // and each call goes on to the real function unchanged.
 //
 // One driver for the machine. The first process that sends a request serves
@@ -299,7 +299,8 @@ std::string forward_command(const std::vector<std::string>& a) {
 //   add FIELDS...            one more touchscreen; answers "ok ID"
 //   signal_add, signal_remove   answer "ok 1", or "ok 0" when no event is handed over
 //   refuse FIELDS...         a refusal rule; clear_refusals drops them all
-//   state S                  "ok xy=H quick=H rect=L,T,R,B|-"
+//   state S                  "ok xy=H quick=H rect=L,T,R,B|- number=N|-" (number:
+//                            the last REQ_SET_MONITOR_NUMBER)
 //   events                   "ok addmon=H remove=H count=N"
 //   process_end              the program's process is about to be ended: every
 //                            event the driver still holds is a protocol error
@@ -351,8 +352,11 @@ std::string control_command(const std::string& line) {
         }
         if (cmd == "state" && a.size() == 2) {
             const int ts = to_int(a[1]);
-            std::snprintf(buf, sizeof buf, "ok xy=%lu quick=%lu rect=%s", static_cast<unsigned long>(g_driver.xy_event(ts)),
-                          static_cast<unsigned long>(g_driver.quick_touch_event(ts)), rect_text(ts).c_str());
+            const auto number = g_driver.monitor_number(ts);
+            std::snprintf(buf, sizeof buf, "ok xy=%lu quick=%lu rect=%s number=%s",
+                          static_cast<unsigned long>(g_driver.xy_event(ts)),
+                          static_cast<unsigned long>(g_driver.quick_touch_event(ts)), rect_text(ts).c_str(),
+                          number ? std::to_string(*number).c_str() : "-");
             return buf;
         }
         if (cmd == "process_end") {
@@ -555,6 +559,7 @@ int WINAPI message_box(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
     ryk_wine::Json j("msgbox", ryk_wine::now_us());
     j.str("text", text ? text : "").str("caption", caption ? caption : "Error").num("style", style);
     j.boolean("owner", owner != nullptr).num("thread", GetCurrentThreadId());
+    j.num("pid", GetCurrentProcessId());  // scripts/wine-run tells a tool's boxes by it, then drops it
     g_log.write(j.line());
     return g_real_msgbox(owner, text, caption, style);
 }
@@ -637,6 +642,120 @@ BOOL WINAPI terminate_process(HANDLE process, UINT code) {
     return g_real_terminate(process, code);
 }
 
+// ------------------------------------------------------------------ topmost windows
+//
+// What a program's topmost windows show (the set-up wizard's prompt on each
+// monitor), recorded as the simulated machine records it: the lines a
+// visible WS_EX_TOPMOST window drew with DrawTextA between BeginPaint and
+// EndPaint, as one "topmost_window" record each time they differ from the
+// last one of that window, with the monitor that holds the window's centre
+// (its position in EnumDisplayMonitors' order); "topmost_window_closed" when
+// such a window that was recorded is destroyed.
+
+using BeginPaintFn = HDC(WINAPI*)(HWND, LPPAINTSTRUCT);
+using EndPaintFn = BOOL(WINAPI*)(HWND, const PAINTSTRUCT*);
+using DrawTextAFn = int(WINAPI*)(HDC, LPCSTR, int, LPRECT, UINT);
+using DestroyWindowFn = BOOL(WINAPI*)(HWND);
+BeginPaintFn g_real_begin_paint = nullptr;
+EndPaintFn g_real_end_paint = nullptr;
+DrawTextAFn g_real_draw_text = nullptr;
+DestroyWindowFn g_real_destroy_window = nullptr;
+
+struct Painted {
+    std::vector<std::string> lines;  // since BeginPaint
+    std::string recorded;
+    bool is_recorded = false;
+};
+std::map<HWND, Painted> g_painted;  // under g_cs
+
+bool is_topmost(HWND w) { return w && (GetWindowLongA(w, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }
+
+struct MonitorSearch {
+    POINT centre;
+    int index = 0;
+    int found = -1;
+};
+
+BOOL CALLBACK find_monitor(HMONITOR, HDC, LPRECT rc, LPARAM param) {
+    auto* s = reinterpret_cast<MonitorSearch*>(param);
+    if (s->found < 0 && s->centre.x >= rc->left && s->centre.x < rc->right && s->centre.y >= rc->top &&
+        s->centre.y < rc->bottom)
+        s->found = s->index;
+    ++s->index;
+    return TRUE;
+}
+
+std::string process_name() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    const char* base = std::strrchr(path, '\\');
+    return base ? base + 1 : path;
+}
+
+HDC WINAPI begin_paint(HWND w, LPPAINTSTRUCT ps) {
+    if (is_topmost(w)) {
+        EnterCriticalSection(&g_cs);
+        g_painted[w].lines.clear();
+        LeaveCriticalSection(&g_cs);
+    }
+    return g_real_begin_paint(w, ps);
+}
+
+int WINAPI draw_text(HDC dc, LPCSTR text, int n, LPRECT rc, UINT format) {
+    HWND w = WindowFromDC(dc);
+    if (is_topmost(w) && text && !(format & DT_CALCRECT)) {
+        EnterCriticalSection(&g_cs);
+        g_painted[w].lines.push_back(n < 0 ? std::string(text) : std::string(text, static_cast<size_t>(n)));
+        LeaveCriticalSection(&g_cs);
+    }
+    return g_real_draw_text(dc, text, n, rc, format);
+}
+
+BOOL WINAPI end_paint(HWND w, const PAINTSTRUCT* ps) {
+    const BOOL r = g_real_end_paint(w, ps);
+    if (!is_topmost(w) || !IsWindowVisible(w)) return r;
+    EnterCriticalSection(&g_cs);
+    Painted& p = g_painted[w];
+    std::string text;
+    for (const auto& line : p.lines) {
+        if (!text.empty()) text += "\n";
+        text += line;
+    }
+    const bool fresh = !p.is_recorded || text != p.recorded;
+    p.is_recorded = true;
+    p.recorded = text;
+    LeaveCriticalSection(&g_cs);
+    if (!fresh) return r;
+    RECT rc{};
+    GetWindowRect(w, &rc);
+    MonitorSearch m;
+    m.centre = {rc.left + (rc.right - rc.left) / 2, rc.top + (rc.bottom - rc.top) / 2};
+    EnumDisplayMonitors(nullptr, nullptr, find_monitor, reinterpret_cast<LPARAM>(&m));
+    ryk_wine::Json j("topmost_window", ryk_wine::now_us());
+    j.num("window", static_cast<int64_t>(reinterpret_cast<uintptr_t>(w))).str("process", process_name());
+    j.num("left", rc.left).num("top", rc.top).num("right", rc.right).num("bottom", rc.bottom);
+    j.num("monitor", m.found).str("text", text).num("pid", GetCurrentProcessId());
+    g_log.write(j.line());
+    return r;
+}
+
+BOOL WINAPI destroy_window(HWND w) {
+    bool recorded = false;
+    EnterCriticalSection(&g_cs);
+    auto it = g_painted.find(w);
+    if (it != g_painted.end()) {
+        recorded = it->second.is_recorded;
+        g_painted.erase(it);
+    }
+    LeaveCriticalSection(&g_cs);
+    if (recorded) {
+        ryk_wine::Json j("topmost_window_closed", ryk_wine::now_us());
+        j.num("window", static_cast<int64_t>(reinterpret_cast<uintptr_t>(w))).str("process", process_name());
+        g_log.write(j.line());
+    }
+    return g_real_destroy_window(w);
+}
+
 // The import address table slot of DLL!function in `module`, or null.
 void** import_slot(HMODULE module, const char* dll, const char* function) {
     auto* base = reinterpret_cast<unsigned char*>(module);
@@ -682,6 +801,10 @@ void attach() {
     redirect(program, "KERNEL32.dll", "CreateProcessA", &create_process, &g_real_create_process);
     redirect(program, "KERNEL32.dll", "TerminateProcess", &terminate_process, &g_real_terminate);
     redirect(program, "USER32.dll", "MessageBoxA", &message_box, &g_real_msgbox);
+    redirect(program, "USER32.dll", "BeginPaint", &begin_paint, &g_real_begin_paint);
+    redirect(program, "USER32.dll", "EndPaint", &end_paint, &g_real_end_paint);
+    redirect(program, "USER32.dll", "DrawTextA", &draw_text, &g_real_draw_text);
+    redirect(program, "USER32.dll", "DestroyWindow", &destroy_window, &g_real_destroy_window);
     redirect(program, "ADVAPI32.dll", "RegOpenKeyExA", &reg_open, &g_real_reg_open);
     redirect(program, "ADVAPI32.dll", "RegCloseKey", &reg_close, &g_real_reg_close);
     redirect(program, "ADVAPI32.dll", "RegSetValueExA", &reg_set, &g_real_reg_set);
