@@ -279,20 +279,27 @@ DWORD settle_quiet_ms() {
     return ms > 0 ? static_cast<DWORD>(ms) : 500;
 }
 
-// Waits until nothing observable has happened for the quiet time, dismissing
-// message boxes meanwhile; gives up after `limit_ms` with a note.
-struct ToolWindowSearch {
+// A top-level window of a process: any, or a visible topmost one.
+struct WindowOfProcess {
     DWORD pid;
+    bool topmost;
     HWND found;
 };
 
-BOOL CALLBACK find_any_window(HWND hwnd, LPARAM param) {
-    auto* s = reinterpret_cast<ToolWindowSearch*>(param);
+BOOL CALLBACK find_window_of(HWND hwnd, LPARAM param) {
+    auto* s = reinterpret_cast<WindowOfProcess*>(param);
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
     if (pid != s->pid) return TRUE;
+    if (s->topmost && !(IsWindowVisible(hwnd) && (GetWindowLongA(hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST))) return TRUE;
     s->found = hwnd;
     return FALSE;
+}
+
+HWND window_of(DWORD pid, bool topmost) {
+    WindowOfProcess s{pid, topmost, nullptr};
+    EnumWindows(find_window_of, reinterpret_cast<LPARAM>(&s));
+    return s.found;
 }
 
 // Whether a tool of the background was busy: a message sent to one of its
@@ -302,17 +309,19 @@ BOOL CALLBACK find_any_window(HWND hwnd, LPARAM param) {
 bool tools_were_busy() {
     bool busy = false;
     for (auto& [name, b] : g_background) {
-        ToolWindowSearch s{b.pi.dwProcessId, nullptr};
-        EnumWindows(find_any_window, reinterpret_cast<LPARAM>(&s));
-        if (!s.found) continue;
+        const HWND w = window_of(b.pi.dwProcessId, false);
+        if (!w) continue;
         const DWORD t0 = GetTickCount();
         DWORD_PTR result = 0;
-        SendMessageTimeoutA(s.found, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
+        SendMessageTimeoutA(w, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
         if (GetTickCount() - t0 >= 30) busy = true;
     }
     return busy;
 }
 
+// Waits until nothing observable has happened for the quiet time (and the
+// tools of the background read their messages), dismissing message boxes
+// meanwhile; gives up after `limit_ms` with a note.
 void settle(DWORD limit_ms = 20000) {
     const DWORD quiet_ms = settle_quiet_ms();
     const DWORD start = GetTickCount();
@@ -616,22 +625,6 @@ void wait_background_tool(ryk_wine::Json& step, const std::vector<std::string>& 
     record(t);
 }
 
-struct TopmostSearch {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK find_topmost(HWND hwnd, LPARAM param) {
-    auto* s = reinterpret_cast<TopmostSearch*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (pid == s->pid && IsWindowVisible(hwnd) && (GetWindowLongA(hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST)) {
-        s->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // A key pressed on the keyboard goes to the window in the foreground; under
 // Wine's null display driver nothing is in the foreground, so it goes to the
 // topmost window of a tool of the background, which a user would be looking
@@ -639,11 +632,8 @@ BOOL CALLBACK find_topmost(HWND hwnd, LPARAM param) {
 void key_step(ryk_wine::Json& step, const std::vector<std::string>& a) {
     const UINT vk = static_cast<UINT>(to_ll(a[1]));
     HWND w = nullptr;
-    for (auto& [name, b] : g_background) {
-        TopmostSearch s{b.pi.dwProcessId, nullptr};
-        EnumWindows(find_topmost, reinterpret_cast<LPARAM>(&s));
-        if (s.found) w = s.found;
-    }
+    for (auto& [name, b] : g_background)
+        if (HWND t = window_of(b.pi.dwProcessId, true)) w = t;
     if (!w) w = GetForegroundWindow();
     if (!w) step.str("warning", "no window to take the key");
     record(step);
